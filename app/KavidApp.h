@@ -1,0 +1,38 @@
+// app/: the application object (CKavidApp), the program's entry point and its wiring.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/api/Platform.h"
+
+// The single application object. Its constructor configures the trace log before anything else
+// of the program runs; the rest of start-up (InitInstance) follows in later versions.
+class CKavidApp {
+ public:
+  explicit CKavidApp(kvd::platform::Platform& platform);
+
+  // Start-up after construction. Returns false in every case: the program runs inside it.
+  bool InitInstance();
+
+  const std::wstring& ExecutableName() const { return m_strExeName; }
+  const std::wstring& LogFilePath() const { return m_strLogFile; }
+
+  // Whether a restart requested by a repair is pending. Placeholder until the restart-and-resume
+  // support exists: always false, so every start begins a fresh log.
+  bool IsRestartPending() const { return false; }
+
+  int m_nDeviceIndex = -1;
+  std::uint16_t m_LangID = 0;
+  std::uint16_t m_SelectedLangID = 1033;
+
+ private:
+  kvd::platform::Platform& m_platform;
+  std::wstring m_strExeName;
+  std::wstring m_strLogFile;
+};
+
+// The trace configuration written at start-up.
+inline constexpr std::uint32_t kLogCategories = 0x3F00FFF0;
+inline constexpr std::uint32_t kLogOptions = 0x7FF80000;
+inline constexpr std::uint32_t kLogInfoDetailLevel = 0;

@@ -1,0 +1,180 @@
+// bench/: Google Benchmark programs (native). Each reports its goal as a ratio to a baseline
+// measured in the same run, or as an absolute figure where the goal is one.
+//
+// The trace log against the real file system: the logger's files, clock and locks are the
+// native adapters; its registry and process facts come from the simulated machine.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "logging/DUDiduzuz.h"
+#include "platform/api/Handles.h"
+#include "platform/api/Text.h"
+#include "platform/native/NativePlatform.h"
+#include "platform/sim/SimMachine.h"
+
+namespace {
+
+namespace kind = DUDiduzuz::kind;
+namespace file = kvd::platform::file;
+using kvd::platform::kHkeyCurrentUser;
+
+// The start-up options, less the debugger copy (which would only measure the recorder).
+constexpr std::uint32_t kCategories = 0x3F00FFF0;
+constexpr std::uint32_t kOptions = 0x7FF80000 & ~DUDiduzuz::option::ToDebugger;
+
+struct Bench {
+  kvd::sim::SimMachine sim;
+  kvd::native::NativeErrors errors;
+  kvd::native::NativeFileSystem files{errors};
+  kvd::native::NativeClock clock;
+  kvd::native::NativeSync sync;
+  kvd::platform::Platform ports{sim.Ports().registry,
+                                files,
+                                sim.Ports().environment,
+                                sim.Ports().process,
+                                clock,
+                                sim.Ports().debug,
+                                errors,
+                                sync};
+  std::wstring folder;
+  std::wstring path;
+  std::unique_ptr<DUDiduzuz::SettingsStore> store;
+  std::unique_ptr<DUDiduzuz::CLogModule> logger;
+
+  explicit Bench(std::uint32_t categories) {
+    char pattern[] = "/tmp/kvdbench-XXXXXX";
+    folder = kvd::platform::WidenUtf8(mkdtemp(pattern));
+    path = folder + L"/qv_kvd.log";
+    const std::wstring key = L"Software\\QV\\NG\\Logging\\kavid.exe";
+    auto& registry = sim.Registry();
+    registry.PutDword(kHkeyCurrentUser, key, L"LogCategories", categories);
+    registry.PutDword(kHkeyCurrentUser, key, L"LogOptions", kOptions);
+    registry.PutDword(kHkeyCurrentUser, key, L"LogInfoDetailLevel", 0);
+    registry.PutString(kHkeyCurrentUser, key, L"LogFileName", path);
+    store = std::make_unique<DUDiduzuz::SettingsStore>(sync);
+    logger = std::make_unique<DUDiduzuz::CLogModule>(ports, *store);
+  }
+  ~Bench() {
+    logger.reset();
+    std::remove(kvd::native::ToNativePath(path).c_str());
+    rmdir(kvd::native::ToNativePath(folder).c_str());
+  }
+};
+
+const DUDiduzuz::CLogSourceFile kSource(".\\DiagnosticMgr.cpp");
+
+// The floor: open, append the same bytes a record line takes, close, through the same adapter.
+void BM_RawOpenAppendClose(benchmark::State& state) {
+  Bench bench(kCategories);
+  const std::wstring line =
+      L"20261210093005:0000007D0 (     2 ms) [4242] {tid: 0x1000} 0109: (DB)   "
+      L"Filling up the issue list.\r\n";
+  const auto bytes = kvd::platform::ToUtf16Bytes(line, false);
+  for (auto _ : state) {
+    auto handle = kvd::platform::MakeUniqueFile(
+        bench.files, bench.files.CreateFile(bench.path.c_str(), file::GenericWrite, 0,
+                                            file::OpenAlways, file::AttributeNormal));
+    bench.files.SetFilePointer(handle.get(), 0, file::End);
+    std::uint32_t written = 0;
+    bench.files.WriteFile(handle.get(), bytes.data(), static_cast<std::uint32_t>(bytes.size()),
+                          &written);
+    benchmark::DoNotOptimize(written);
+  }
+}
+BENCHMARK(BM_RawOpenAppendClose);
+
+// One debug record of the same length written through a scope.
+void BM_RecordWritten(benchmark::State& state) {
+  Bench bench(kCategories);
+  DUDiduzuz::CLogFunction scope(bench.logger.get(), kSource, L"CDiagnosticMgr::FillIssueList", 100);
+  for (auto _ : state) scope.Log(109, kind::Debug, L"Filling up the issue list.");
+}
+BENCHMARK(BM_RecordWritten);
+
+// A record that the filter drops (debug records masked off).
+void BM_RecordDropped(benchmark::State& state) {
+  Bench bench(kCategories & ~kind::Debug);
+  DUDiduzuz::CLogFunction scope(bench.logger.get(), kSource, L"CDiagnosticMgr::FillIssueList", 100);
+  scope.Log(1, kind::Info, L"starts the file once");
+  for (auto _ : state) scope.Log(109, kind::Debug, L"Filling up the issue list %d.", 7);
+}
+BENCHMARK(BM_RecordDropped);
+
+// The configuration poll when nothing changed: every record polls (interval 0 is not possible,
+// so the simulated registry is read through a logger whose clock always looks past it).
+class PastIntervalClock : public kvd::platform::IClock {
+ public:
+  std::uint32_t GetTickCount() override { return tick_ += 40000; }
+  bool QueryPerformanceCounter(std::int64_t* c) override {
+    return inner_.QueryPerformanceCounter(c);
+  }
+  bool QueryPerformanceFrequency(std::int64_t* f) override {
+    return inner_.QueryPerformanceFrequency(f);
+  }
+  bool GetLocalCalendarTime(kvd::platform::CalendarTime* o) override {
+    return inner_.GetLocalCalendarTime(o);
+  }
+  void Sleep(std::uint32_t ms) override { inner_.Sleep(ms); }
+
+ private:
+  kvd::native::NativeClock inner_;
+  std::uint32_t tick_ = 0;
+};
+
+void BM_PollNothingChanged(benchmark::State& state) {
+  Bench bench(kCategories & ~kind::Debug);
+  PastIntervalClock clock;
+  kvd::platform::Platform ports{bench.ports.registry, bench.files, bench.ports.environment,
+                                bench.ports.process,  clock,       bench.ports.debug,
+                                bench.errors,         bench.sync};
+  DUDiduzuz::SettingsStore store(bench.sync);
+  DUDiduzuz::CLogModule logger(ports, store);
+  DUDiduzuz::CLogFunction scope(&logger, kSource, L"CDiagnosticMgr::FillIssueList", 100);
+  for (auto _ : state) scope.Log(109, kind::Debug, L"dropped after the poll");
+}
+BENCHMARK(BM_PollNothingChanged);
+
+// Prints the goals as ratios once every benchmark has run.
+class GoalReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const auto& run : runs) {
+      if (run.run_type == Run::RT_Iteration)
+        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    const double raw = times_["BM_RawOpenAppendClose"];
+    const double written = times_["BM_RecordWritten"];
+    const double dropped = times_["BM_RecordDropped"];
+    const double poll = times_["BM_PollNothingChanged"];
+    std::printf("\nGoals (same run):\n");
+    if (raw > 0) {
+      std::printf("  record written / raw open-append-close: %.2f (goal <= 1.20)\n", written / raw);
+    }
+    std::printf("  record dropped by the filter: %.1f ns (goal <= 50 ns)\n", dropped);
+    std::printf("  poll when nothing changed: %.0f ns, %.1f x a dropped record\n", poll,
+                dropped > 0 ? poll / dropped : 0.0);
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  GoalReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,12 @@
+# Cross build for 32-bit Windows (kavid.exe and its tests) with the posix-thread mingw-w64 compilers.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(KVD_TRIPLE i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${KVD_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KVD_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${KVD_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${KVD_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -1,0 +1,12 @@
+# Cross build for 64-bit Windows (the DeviceManager helper) with the posix-thread mingw-w64 compilers.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(KVD_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${KVD_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${KVD_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${KVD_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${KVD_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

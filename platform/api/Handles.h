@@ -1,0 +1,46 @@
+#pragma once
+
+#include "platform/api/Platform.h"
+#include "platform/api/UniqueHandle.h"
+
+namespace kvd::platform {
+
+// Owners of the handles that the ports hand out, each closed through the port that opened it.
+
+struct RegKeyTraits {
+  using Handle = HKey;
+  IRegistry* registry = nullptr;
+  static constexpr Handle Invalid() noexcept { return 0; }
+  void Close(Handle key) const noexcept {
+    // The predefined roots are never closed.
+    if (key != kHkeyCurrentUser && key != kHkeyLocalMachine) registry->CloseKey(key);
+  }
+};
+using UniqueHkey = UniqueHandle<RegKeyTraits>;
+inline UniqueHkey MakeUniqueHkey(IRegistry& registry) {
+  return UniqueHkey(RegKeyTraits{&registry});
+}
+
+struct FileTraits {
+  using Handle = FileHandle;
+  IFileSystem* files = nullptr;
+  static constexpr Handle Invalid() noexcept { return kInvalidFile; }
+  void Close(Handle handle) const noexcept { files->CloseHandle(handle); }
+};
+using UniqueFile = UniqueHandle<FileTraits>;
+inline UniqueFile MakeUniqueFile(IFileSystem& files, FileHandle handle = kInvalidFile) {
+  return UniqueFile(FileTraits{&files}, handle);
+}
+
+struct SyncTraits {
+  using Handle = SyncHandle;
+  ISync* sync = nullptr;
+  static constexpr Handle Invalid() noexcept { return 0; }
+  void Close(Handle handle) const noexcept { sync->CloseHandle(handle); }
+};
+using UniqueSync = UniqueHandle<SyncTraits>;
+inline UniqueSync MakeUniqueSync(ISync& sync, SyncHandle handle = 0) {
+  return UniqueSync(SyncTraits{&sync}, handle);
+}
+
+}  // namespace kvd::platform

@@ -1,0 +1,154 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/api/Types.h"
+
+namespace kvd::platform {
+
+// Environment expansion (ExpandEnvironmentStringsW).
+class IEnvironment {
+ public:
+  virtual ~IEnvironment() = default;
+
+  // ExpandEnvironmentStringsW(source, destination, chars): the characters needed including the
+  // NUL (the text is written only when that fits), 0 on failure. A %NAME% that is not defined
+  // stays in the text as it is.
+  virtual std::uint32_t ExpandEnvironmentStrings(const wchar_t* source, wchar_t* destination,
+                                                 std::uint32_t chars) = 0;
+
+  // SetEnvironmentVariableW(name, value); value null removes the variable.
+  virtual bool SetEnvironmentVariable(const wchar_t* name, const wchar_t* value) = 0;
+};
+
+// GET_MODULE_HANDLE_EX_FLAG_* for GetModuleHandleEx.
+namespace modflag {
+inline constexpr std::uint32_t UnchangedRefcount = 0x2;
+inline constexpr std::uint32_t FromAddress = 0x4;
+}  // namespace modflag
+
+// Facts about the running process (kernel32, psapi, version.dll).
+class IProcess {
+ public:
+  virtual ~IProcess() = default;
+
+  // GetModuleFileNameW(module, buffer, chars): characters copied without the NUL; when the
+  // buffer is too small the text is truncated to chars - 1, chars is answered and the last
+  // error is ERROR_INSUFFICIENT_BUFFER. module 0 is the executable.
+  virtual std::uint32_t GetModuleFileName(ModuleHandle module, wchar_t* buffer,
+                                          std::uint32_t chars) = 0;
+
+  // GetModuleHandleExW(flags, address-or-name, result). With FromAddress, `address` is any
+  // address inside the module.
+  virtual bool GetModuleHandleEx(std::uint32_t flags, const void* address,
+                                 ModuleHandle* result) = 0;
+
+  // GetCommandLineW: valid for the life of the process.
+  virtual const wchar_t* GetCommandLine() = 0;
+
+  virtual std::uint32_t GetCurrentProcessId() = 0;
+  virtual std::uint32_t GetCurrentThreadId() = 0;
+
+  // EnumProcessModules(current process, modules, bytes, bytesNeeded).
+  virtual bool EnumProcessModules(ModuleHandle* modules, std::uint32_t bytes,
+                                  std::uint32_t* bytesNeeded) = 0;
+
+  // GetFileVersionInfoSizeW(path, nullptr): bytes of the version block, 0 when there is none.
+  virtual std::uint32_t GetFileVersionInfoSize(const wchar_t* path) = 0;
+
+  // GetFileVersionInfoW(path, 0, bytes, data).
+  virtual bool GetFileVersionInfo(const wchar_t* path, std::uint32_t bytes, void* data) = 0;
+
+  // VerQueryValueW(block, subBlock, value, length) over a block read by GetFileVersionInfo.
+  // For "\\StringFileInfo\\..." the value is UTF-16LE text and the length counts characters
+  // (with the NUL); otherwise it counts bytes. The value points into the block.
+  virtual bool VerQueryValue(const void* block, const wchar_t* subBlock, const std::uint8_t** value,
+                             std::uint32_t* length) = 0;
+};
+
+// Local calendar time as the C run-time's localtime fills it.
+struct CalendarTime {
+  int year = 0;   // four digits
+  int month = 0;  // 1..12
+  int day = 0;    // 1..31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+// Time. The Win32 clock really waits; the simulated one only advances.
+class IClock {
+ public:
+  virtual ~IClock() = default;
+
+  // GetTickCount: milliseconds since start, wrapping at 2^32.
+  virtual std::uint32_t GetTickCount() = 0;
+
+  // QueryPerformanceCounter / QueryPerformanceFrequency.
+  virtual bool QueryPerformanceCounter(std::int64_t* counter) = 0;
+  virtual bool QueryPerformanceFrequency(std::int64_t* frequency) = 0;
+
+  // The run-time's time(nullptr) followed by localtime: false when the local time cannot be had.
+  virtual bool GetLocalCalendarTime(CalendarTime* out) = 0;
+
+  // Sleep(milliseconds).
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
+};
+
+// The debugger-output channel (OutputDebugStringW).
+class IDebugOutput {
+ public:
+  virtual ~IDebugOutput() = default;
+  virtual void OutputDebugString(const wchar_t* text) = 0;
+};
+
+// FORMAT_MESSAGE_* and language ids for FormatMessage.
+inline constexpr std::uint32_t kLangNeutralSublangDefault = 0x0400;  // MAKELANGID(0, 1)
+
+// The thread's last error and system message texts.
+class IErrors {
+ public:
+  virtual ~IErrors() = default;
+
+  // GetLastError / SetLastError of the calling thread.
+  virtual std::uint32_t GetLastError() = 0;
+  virtual void SetLastError(std::uint32_t code) = 0;
+
+  // FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+  // languageId, buffer, chars, nullptr): characters written without the NUL; 0 when the system
+  // has no message for the code (last error set, e.g. ERROR_MR_MID_NOT_FOUND). The system's
+  // texts end with "\r\n".
+  virtual std::uint32_t FormatMessage(std::uint32_t code, std::uint32_t languageId, wchar_t* buffer,
+                                      std::uint32_t chars) = 0;
+};
+
+// WaitForSingleObject results.
+namespace wait {
+inline constexpr std::uint32_t Object0 = 0x00000000u;
+inline constexpr std::uint32_t Abandoned = 0x00000080u;
+inline constexpr std::uint32_t Timeout = 0x00000102u;
+inline constexpr std::uint32_t Failed = 0xFFFFFFFFu;
+inline constexpr std::uint32_t Infinite = 0xFFFFFFFFu;
+}  // namespace wait
+
+// Kernel synchronisation objects (mutexes; events come with their first user).
+class ISync {
+ public:
+  virtual ~ISync() = default;
+
+  // CreateMutexW(nullptr, initialOwner, name): name null makes an unnamed mutex. 0 on failure.
+  // A named mutex that exists already is opened, with last error ERROR_ALREADY_EXISTS. A mutex
+  // is recursive for the thread that owns it.
+  virtual SyncHandle CreateMutex(bool initialOwner, const wchar_t* name) = 0;
+
+  // WaitForSingleObject(handle, milliseconds): one of wait::*.
+  virtual std::uint32_t WaitForSingleObject(SyncHandle handle, std::uint32_t milliseconds) = 0;
+
+  // ReleaseMutex: false when the caller does not own it.
+  virtual bool ReleaseMutex(SyncHandle handle) = 0;
+
+  // CloseHandle.
+  virtual bool CloseHandle(SyncHandle handle) = 0;
+};
+
+}  // namespace kvd::platform

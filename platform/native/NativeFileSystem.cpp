@@ -1,0 +1,304 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/api/Text.h"
+#include "platform/native/NativePlatform.h"
+
+namespace kvd::native {
+
+namespace err = platform::err;
+namespace file = platform::file;
+
+namespace {
+thread_local std::uint32_t tLastError = 0;
+
+std::uint32_t FromErrno(int value) {
+  switch (value) {
+    case ENOENT:
+      return err::FileNotFound;
+    case ENOTDIR:
+      return err::PathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return err::AccessDenied;
+    case EEXIST:
+      return err::FileExists;
+    case EWOULDBLOCK:
+      return err::SharingViolation;
+    case ENOMEM:
+      return err::NotEnoughMemory;
+    default:
+      return err::InvalidFunction;
+  }
+}
+
+std::uint32_t CopyOut(const std::wstring& text, wchar_t* buffer, std::uint32_t chars) {
+  if (text.size() + 1 > chars) return static_cast<std::uint32_t>(text.size() + 1);
+  text.copy(buffer, text.size());
+  buffer[text.size()] = L'\0';
+  return static_cast<std::uint32_t>(text.size());
+}
+
+int FdOf(platform::FileHandle handle) { return static_cast<int>(handle) - 1; }
+}  // namespace
+
+std::string ToNativePath(std::wstring_view windowsPath) {
+  std::wstring_view path = windowsPath;
+  if (path.size() >= 2 && path[1] == L':') path.remove_prefix(2);
+  std::string out = platform::NarrowUtf8(path);
+  for (char& c : out) {
+    if (c == '\\') c = '/';
+  }
+  return out;
+}
+
+std::uint32_t NativeErrors::GetLastError() { return tLastError; }
+void NativeErrors::SetLastError(std::uint32_t code) { tLastError = code; }
+std::uint32_t NativeErrors::FormatMessage(std::uint32_t, std::uint32_t, wchar_t*, std::uint32_t) {
+  tLastError = err::MrMidNotFound;
+  return 0;
+}
+
+bool NativeFileSystem::GetFileAttributesEx(const wchar_t* path, platform::FileAttributeData* out) {
+  struct stat info {};
+  if (::stat(ToNativePath(path).c_str(), &info) != 0) {
+    errors_.SetLastError(FromErrno(errno));
+    return false;
+  }
+  out->attributes = S_ISDIR(info.st_mode) ? file::AttributeDirectory : file::AttributeArchive;
+  out->fileSize = static_cast<std::uint64_t>(info.st_size);
+  const auto toFileTime = [](std::time_t t) {
+    return static_cast<platform::FileTime>(t) * 10000000ull + 116444736000000000ull;
+  };
+  out->creationTime = toFileTime(info.st_ctime);
+  out->lastAccessTime = toFileTime(info.st_atime);
+  out->lastWriteTime = toFileTime(info.st_mtime);
+  return true;
+}
+
+platform::FileHandle NativeFileSystem::CreateFile(const wchar_t* path, std::uint32_t desiredAccess,
+                                                  std::uint32_t shareMode,
+                                                  std::uint32_t creationDisposition,
+                                                  std::uint32_t) {
+  int flags = O_CLOEXEC;
+  const bool read = (desiredAccess & file::GenericRead) != 0;
+  const bool write = (desiredAccess & file::GenericWrite) != 0;
+  flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+  switch (creationDisposition) {
+    case file::CreateNew:
+      flags |= O_CREAT | O_EXCL;
+      break;
+    case file::CreateAlways:
+      flags |= O_CREAT | O_TRUNC;
+      break;
+    case file::OpenAlways:
+      flags |= O_CREAT;
+      break;
+    case file::TruncateExisting:
+      flags |= O_TRUNC;
+      break;
+    default:
+      break;
+  }
+  const std::string native = ToNativePath(path);
+  const bool existed = ::access(native.c_str(), F_OK) == 0;
+  const int fd = ::open(native.c_str(), flags, 0644);
+  if (fd < 0) {
+    errors_.SetLastError(FromErrno(errno));
+    return platform::kInvalidFile;
+  }
+  const int lockMode = shareMode == 0 ? LOCK_EX : LOCK_SH;
+  if (::flock(fd, lockMode | LOCK_NB) != 0) {
+    ::close(fd);
+    errors_.SetLastError(err::SharingViolation);
+    return platform::kInvalidFile;
+  }
+  const bool reportsExisting =
+      creationDisposition == file::OpenAlways || creationDisposition == file::CreateAlways;
+  errors_.SetLastError(existed && reportsExisting ? err::AlreadyExists : err::Success);
+  return static_cast<platform::FileHandle>(fd) + 1;
+}
+
+std::uint32_t NativeFileSystem::SetFilePointer(platform::FileHandle handle, std::int32_t distance,
+                                               std::uint32_t moveMethod) {
+  const int whence = moveMethod == file::End       ? SEEK_END
+                     : moveMethod == file::Current ? SEEK_CUR
+                                                   : SEEK_SET;
+  const off_t position = ::lseek(FdOf(handle), distance, whence);
+  if (position < 0) {
+    errors_.SetLastError(FromErrno(errno));
+    return file::InvalidSetFilePointer;
+  }
+  return static_cast<std::uint32_t>(position);
+}
+
+bool NativeFileSystem::WriteFile(platform::FileHandle handle, const void* data, std::uint32_t bytes,
+                                 std::uint32_t* written) {
+  const ssize_t done = ::write(FdOf(handle), data, bytes);
+  if (done < 0) {
+    errors_.SetLastError(FromErrno(errno));
+    if (written != nullptr) *written = 0;
+    return false;
+  }
+  if (written != nullptr) *written = static_cast<std::uint32_t>(done);
+  return true;
+}
+
+bool NativeFileSystem::ReadFile(platform::FileHandle handle, void* data, std::uint32_t bytes,
+                                std::uint32_t* read) {
+  const ssize_t done = ::read(FdOf(handle), data, bytes);
+  if (done < 0) {
+    errors_.SetLastError(FromErrno(errno));
+    if (read != nullptr) *read = 0;
+    return false;
+  }
+  if (read != nullptr) *read = static_cast<std::uint32_t>(done);
+  return true;
+}
+
+bool NativeFileSystem::CloseHandle(platform::FileHandle handle) {
+  if (handle == platform::kInvalidFile || ::close(FdOf(handle)) != 0) {
+    errors_.SetLastError(err::InvalidHandle);
+    return false;
+  }
+  return true;
+}
+
+bool NativeFileSystem::DeleteFile(const wchar_t* path) {
+  if (::unlink(ToNativePath(path).c_str()) != 0) {
+    errors_.SetLastError(FromErrno(errno));
+    return false;
+  }
+  return true;
+}
+
+bool NativeFileSystem::CreateDirectory(const wchar_t* path) {
+  if (::mkdir(ToNativePath(path).c_str(), 0755) != 0) {
+    errors_.SetLastError(errno == EEXIST ? err::AlreadyExists : FromErrno(errno));
+    return false;
+  }
+  return true;
+}
+
+std::uint32_t NativeFileSystem::GetTempFileName(const wchar_t* pathName, const wchar_t* prefix,
+                                                std::uint32_t unique, wchar_t* tempFileName) {
+  const std::wstring stem = std::wstring(pathName) + L"\\" + std::wstring(prefix).substr(0, 3);
+  for (std::uint32_t number = unique != 0 ? unique : 1; number < 0x10000; ++number) {
+    wchar_t hex[8] = {};
+    std::swprintf(hex, 8, L"%X", number);
+    const std::wstring candidate = stem + hex + L".tmp";
+    if (unique != 0) {
+      CopyOut(candidate, tempFileName, 260);
+      return unique;
+    }
+    const int fd =
+        ::open(ToNativePath(candidate).c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      ::close(fd);
+      CopyOut(candidate, tempFileName, 260);
+      return number;
+    }
+    if (errno != EEXIST) break;
+  }
+  errors_.SetLastError(FromErrno(errno));
+  return 0;
+}
+
+std::uint32_t NativeFileSystem::GetLongPathName(const wchar_t* shortPath, wchar_t* longPath,
+                                                std::uint32_t chars) {
+  if (::access(ToNativePath(shortPath).c_str(), F_OK) != 0) {
+    errors_.SetLastError(FromErrno(errno));
+    return 0;
+  }
+  return CopyOut(shortPath, longPath, chars);
+}
+
+std::uint32_t NativeFileSystem::SearchPath(const wchar_t*, const wchar_t* fileName, const wchar_t*,
+                                           std::uint32_t chars, wchar_t* buffer) {
+  const std::string native = ToNativePath(fileName);
+  if (::access(native.c_str(), F_OK) != 0) {
+    errors_.SetLastError(err::FileNotFound);
+    return 0;
+  }
+  std::wstring full = fileName;
+  if (!native.empty() && native[0] != '/') {
+    char cwd[PATH_MAX] = {};
+    if (::getcwd(cwd, sizeof cwd) != nullptr) full = platform::WidenUtf8(cwd) + L"/" + full;
+  }
+  return CopyOut(full, buffer, chars);
+}
+
+platform::HResult NativeFileSystem::GetFolderPath(int, wchar_t* path) {
+  CopyOut(L"\\tmp", path, 260);
+  return platform::hr::Ok;
+}
+
+std::uint32_t NativeClock::GetTickCount() {
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return static_cast<std::uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+bool NativeClock::QueryPerformanceCounter(std::int64_t* counter) {
+  *counter = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                 std::chrono::steady_clock::now().time_since_epoch())
+                 .count();
+  return true;
+}
+
+bool NativeClock::QueryPerformanceFrequency(std::int64_t* frequency) {
+  *frequency = 1000000000;
+  return true;
+}
+
+bool NativeClock::GetLocalCalendarTime(platform::CalendarTime* out) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (::localtime_r(&now, &local) == nullptr) return false;
+  *out = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+          local.tm_hour,        local.tm_min,     local.tm_sec};
+  return true;
+}
+
+void NativeClock::Sleep(std::uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+platform::SyncHandle NativeSync::CreateMutex(bool initialOwner, const wchar_t*) {
+  auto* mutex = new std::recursive_timed_mutex();
+  if (initialOwner) mutex->lock();
+  return reinterpret_cast<platform::SyncHandle>(mutex);
+}
+
+std::uint32_t NativeSync::WaitForSingleObject(platform::SyncHandle handle,
+                                              std::uint32_t milliseconds) {
+  auto* mutex = reinterpret_cast<std::recursive_timed_mutex*>(handle);
+  if (mutex->try_lock()) return platform::wait::Object0;
+  if (milliseconds == 0) return platform::wait::Timeout;
+  return mutex->try_lock_for(std::chrono::milliseconds(milliseconds)) ? platform::wait::Object0
+                                                                      : platform::wait::Timeout;
+}
+
+bool NativeSync::ReleaseMutex(platform::SyncHandle handle) {
+  reinterpret_cast<std::recursive_timed_mutex*>(handle)->unlock();
+  return true;
+}
+
+bool NativeSync::CloseHandle(platform::SyncHandle handle) {
+  delete reinterpret_cast<std::recursive_timed_mutex*>(handle);
+  return true;
+}
+
+}  // namespace kvd::native

@@ -1,0 +1,64 @@
+#include "platform/sim/SimMachine.h"
+
+#include <algorithm>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+
+namespace kvd::sim {
+
+namespace {
+// The port methods that can fail on Windows, so that a fault can be injected into them.
+constexpr std::string_view kFailable[] = {
+    // IRegistry
+    "OpenKeyEx", "CreateKeyEx", "QueryValueEx", "SetValueEx", "DeleteValue", "DeleteKeyEx",
+    "EnumKeyEx", "CloseKey",
+    // IFileSystem (and ISync's CloseHandle)
+    "GetFileAttributesEx", "CreateFile", "SetFilePointer", "WriteFile", "ReadFile", "CloseHandle",
+    "DeleteFile", "CreateDirectory", "GetTempFileName", "GetLongPathName", "SearchPath",
+    "GetFolderPath",
+    // IEnvironment
+    "ExpandEnvironmentStrings", "SetEnvironmentVariable",
+    // IProcess
+    "GetModuleFileName", "GetModuleHandleEx", "EnumProcessModules", "GetFileVersionInfoSize",
+    "GetFileVersionInfo", "VerQueryValue",
+    // IClock
+    "QueryPerformanceCounter", "QueryPerformanceFrequency", "GetLocalCalendarTime",
+    // IErrors
+    "FormatMessage",
+    // ISync
+    "CreateMutex", "WaitForSingleObject", "ReleaseMutex",
+    // Not here, because they cannot fail: GetTickCount, Sleep, OutputDebugString, GetLastError,
+    // SetLastError, GetCommandLine, GetCurrentProcessId, GetCurrentThreadId.
+};
+}  // namespace
+
+SimMachine::SimMachine()
+    : errors_(calls_),
+      clock_(calls_, errors_),
+      registry_(calls_, clock_),
+      files_(calls_, errors_, clock_),
+      environment_(calls_, errors_),
+      process_(calls_, errors_, files_),
+      debug_(calls_),
+      sync_(calls_, errors_, clock_),
+      ports_{registry_, files_, environment_, process_, clock_, debug_, errors_, sync_} {
+  // The executable is a file like any other: it can be searched for, opened and read.
+  files_.PutFile(process_.ModulePath(), {'M', 'Z'});
+}
+
+void SimMachine::InjectFault(std::string_view method, int nth, std::uint32_t code,
+                             bool persistent) {
+  if (method.empty() ||
+      std::find(std::begin(kFailable), std::end(kFailable), method) == std::end(kFailable)) {
+    throw std::invalid_argument("InjectFault: no port method that can fail is named " +
+                                std::string(method));
+  }
+  calls_.Inject(method, nth, code, persistent);
+}
+
+void SimMachine::ClearFaults() { calls_.Clear(); }
+
+std::uint64_t SimMachine::CallCount(std::string_view method) const { return calls_.Count(method); }
+
+}  // namespace kvd::sim

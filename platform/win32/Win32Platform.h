@@ -1,0 +1,128 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/api/Platform.h"
+
+namespace kvd::platform::win32 {
+
+// Each adapter forwards to the Win32 call its port method names, with the same arguments, result
+// and last error; handles become plain numbers here and nowhere else. No Windows type appears in
+// this header, so the wiring can hold the adapters without seeing <windows.h>.
+
+class Win32Registry final : public IRegistry {
+ public:
+  LStatus OpenKeyEx(HKey parent, const wchar_t* subKey, std::uint32_t samDesired,
+                    HKey* result) override;
+  LStatus CreateKeyEx(HKey parent, const wchar_t* subKey, std::uint32_t samDesired, HKey* result,
+                      std::uint32_t* disposition) override;
+  LStatus QueryValueEx(HKey key, const wchar_t* valueName, std::uint32_t* type, std::uint8_t* data,
+                       std::uint32_t* dataBytes) override;
+  LStatus SetValueEx(HKey key, const wchar_t* valueName, std::uint32_t type,
+                     const std::uint8_t* data, std::uint32_t dataBytes) override;
+  LStatus DeleteValue(HKey key, const wchar_t* valueName) override;
+  LStatus DeleteKeyEx(HKey parent, const wchar_t* subKey, std::uint32_t samDesired) override;
+  LStatus EnumKeyEx(HKey key, std::uint32_t index, wchar_t* name, std::uint32_t* nameChars,
+                    FileTime* lastWriteTime) override;
+  LStatus CloseKey(HKey key) override;
+};
+
+class Win32FileSystem final : public IFileSystem {
+ public:
+  bool GetFileAttributesEx(const wchar_t* path, FileAttributeData* out) override;
+  FileHandle CreateFile(const wchar_t* path, std::uint32_t desiredAccess, std::uint32_t shareMode,
+                        std::uint32_t creationDisposition,
+                        std::uint32_t flagsAndAttributes) override;
+  std::uint32_t SetFilePointer(FileHandle handle, std::int32_t distance,
+                               std::uint32_t moveMethod) override;
+  bool WriteFile(FileHandle handle, const void* data, std::uint32_t bytes,
+                 std::uint32_t* written) override;
+  bool ReadFile(FileHandle handle, void* data, std::uint32_t bytes, std::uint32_t* read) override;
+  bool CloseHandle(FileHandle handle) override;
+  bool DeleteFile(const wchar_t* path) override;
+  bool CreateDirectory(const wchar_t* path) override;
+  std::uint32_t GetTempFileName(const wchar_t* pathName, const wchar_t* prefix,
+                                std::uint32_t unique, wchar_t* tempFileName) override;
+  std::uint32_t GetLongPathName(const wchar_t* shortPath, wchar_t* longPath,
+                                std::uint32_t chars) override;
+  std::uint32_t SearchPath(const wchar_t* path, const wchar_t* fileName, const wchar_t* extension,
+                           std::uint32_t chars, wchar_t* buffer) override;
+  HResult GetFolderPath(int csidl, wchar_t* path) override;
+};
+
+class Win32Environment final : public IEnvironment {
+ public:
+  std::uint32_t ExpandEnvironmentStrings(const wchar_t* source, wchar_t* destination,
+                                         std::uint32_t chars) override;
+  bool SetEnvironmentVariable(const wchar_t* name, const wchar_t* value) override;
+};
+
+class Win32Process final : public IProcess {
+ public:
+  std::uint32_t GetModuleFileName(ModuleHandle module, wchar_t* buffer,
+                                  std::uint32_t chars) override;
+  bool GetModuleHandleEx(std::uint32_t flags, const void* address, ModuleHandle* result) override;
+  const wchar_t* GetCommandLine() override;
+  std::uint32_t GetCurrentProcessId() override;
+  std::uint32_t GetCurrentThreadId() override;
+  bool EnumProcessModules(ModuleHandle* modules, std::uint32_t bytes,
+                          std::uint32_t* bytesNeeded) override;
+  std::uint32_t GetFileVersionInfoSize(const wchar_t* path) override;
+  bool GetFileVersionInfo(const wchar_t* path, std::uint32_t bytes, void* data) override;
+  bool VerQueryValue(const void* block, const wchar_t* subBlock, const std::uint8_t** value,
+                     std::uint32_t* length) override;
+};
+
+class Win32Clock final : public IClock {
+ public:
+  std::uint32_t GetTickCount() override;
+  bool QueryPerformanceCounter(std::int64_t* counter) override;
+  bool QueryPerformanceFrequency(std::int64_t* frequency) override;
+  bool GetLocalCalendarTime(CalendarTime* out) override;
+  void Sleep(std::uint32_t milliseconds) override;
+};
+
+class Win32DebugOutput final : public IDebugOutput {
+ public:
+  void OutputDebugString(const wchar_t* text) override;
+};
+
+class Win32Errors final : public IErrors {
+ public:
+  std::uint32_t GetLastError() override;
+  void SetLastError(std::uint32_t code) override;
+  std::uint32_t FormatMessage(std::uint32_t code, std::uint32_t languageId, wchar_t* buffer,
+                              std::uint32_t chars) override;
+};
+
+class Win32Sync final : public ISync {
+ public:
+  SyncHandle CreateMutex(bool initialOwner, const wchar_t* name) override;
+  std::uint32_t WaitForSingleObject(SyncHandle handle, std::uint32_t milliseconds) override;
+  bool ReleaseMutex(SyncHandle handle) override;
+  bool CloseHandle(SyncHandle handle) override;
+};
+
+// The real machine: one adapter per port. The adapters hold no state, so any number of these may
+// exist; Ports() refers into this object and lives as long as it does.
+class Win32Platform {
+ public:
+  Win32Platform();
+  Win32Platform(const Win32Platform&) = delete;
+  Win32Platform& operator=(const Win32Platform&) = delete;
+
+  Platform& Ports() { return ports_; }
+
+ private:
+  Win32Registry registry_;
+  Win32FileSystem files_;
+  Win32Environment environment_;
+  Win32Process process_;
+  Win32Clock clock_;
+  Win32DebugOutput debug_;
+  Win32Errors errors_;
+  Win32Sync sync_;
+  Platform ports_;
+};
+
+}  // namespace kvd::platform::win32

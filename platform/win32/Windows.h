@@ -1,0 +1,52 @@
+// platform/win32: the real Windows adapters of the ports. This header is the one way into
+// <windows.h> for platform/win32, app/ and ui/; nothing in the portable core includes it.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef _WIN32_WINNT
+#define _WIN32_WINNT 0x0601
+#endif
+#ifndef UNICODE
+#define UNICODE
+#endif
+#ifndef _UNICODE
+#define _UNICODE
+#endif
+// psapi's version-2 names are macros (EnumProcessModules -> K32EnumProcessModules) that would
+// rename the IProcess method of the same name in every file that includes psapi.h.
+#ifndef PSAPI_VERSION
+#define PSAPI_VERSION 1
+#endif
+
+#include <windows.h>
+
+static_assert(_WIN32_WINNT >= 0x0601, "RegDeleteKeyExW and RegDeleteTreeW need Windows 7 headers");
+static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W calls unchanged");
+
+// The ports name their methods after the calls they wrap. <windows.h> maps those names to the A or
+// W function by macro, which would rename the methods in the files that see this header and not in
+// the portable core that declares and calls them. Code behind this header calls the W functions by
+// their full names.
+#undef CreateDirectory
+#undef CreateFile
+#undef CreateMutex
+#undef DeleteFile
+#undef ExpandEnvironmentStrings
+#undef FormatMessage
+#undef GetCommandLine
+#undef GetFileAttributesEx
+#undef GetFileVersionInfo
+#undef GetFileVersionInfoSize
+#undef GetLongPathName
+#undef GetModuleFileName
+#undef GetModuleHandleEx
+#undef GetTempFileName
+#undef OutputDebugString
+#undef SearchPath
+#undef SetEnvironmentVariable
+#undef VerQueryValue

@@ -1,0 +1,91 @@
+// The application object's trace configuration against the simulated machine.
+#include <gtest/gtest.h>
+
+#include "app/KavidApp.h"
+#include "logging/DUDiduzuz.h"
+#include "platform/api/Text.h"
+#include "platform/sim/SimMachine.h"
+#include "tests/support/PortHelpers.h"
+
+namespace {
+
+using kvd::platform::kHkeyCurrentUser;
+namespace regtype = kvd::platform::regtype;
+
+const std::wstring kKey = L"SOFTWARE\\QV\\NG\\Logging\\kavid.exe";
+const std::wstring kTemp = L"C:\\Users\\tester\\AppData\\Local\\Temp";
+
+std::uint32_t Dword(const std::vector<std::uint8_t>& bytes) {
+  return bytes.size() == 4 ? static_cast<std::uint32_t>(bytes[0] | (bytes[1] << 8) |
+                                                        (bytes[2] << 16) | (bytes[3] << 24))
+                           : 0xFFFFFFFFu;
+}
+
+TEST(KavidAppConstructor, WritesTheTraceConfigurationAndStartsAFreshLog) {
+  kvd::sim::SimMachine sim;
+  auto& files = sim.Files();
+  const std::wstring log = kTemp + L"\\qv_kvd.log";
+  files.PutFile(log, kvd::platform::ToUtf16Bytes(L"an old run\r\n", false));
+
+  CKavidApp app(sim.Ports());
+  EXPECT_EQ(app.ExecutableName(), L"kavid.exe");
+  EXPECT_EQ(app.LogFilePath(), log);
+  EXPECT_FALSE(files.Exists(log));  // no restart pending: the previous log is gone
+
+  auto& registry = sim.Registry();
+  const auto name = registry.GetValue(kHkeyCurrentUser, kKey, L"LogFileName");
+  ASSERT_TRUE(name.has_value());
+  EXPECT_EQ(name->type, regtype::Sz);
+  EXPECT_EQ(name->bytes, kvd::platform::ToUtf16Bytes(log, true));
+  struct Expected {
+    const wchar_t* name;
+    std::uint32_t value;
+  };
+  for (const Expected& e :
+       {Expected{L"LogCategories", 0x3F00FFF0}, Expected{L"LogOptions", 0x7FF80000},
+        Expected{L"LogInfoDetailLevel", 0}}) {
+    SCOPED_TRACE(kvd::platform::NarrowUtf8(e.name));
+    const auto value = registry.GetValue(kHkeyCurrentUser, kKey, e.name);
+    ASSERT_TRUE(value.has_value());
+    EXPECT_EQ(value->type, regtype::Dword);
+    EXPECT_EQ(Dword(value->bytes), e.value);
+  }
+}
+
+TEST(KavidAppConstructor, ItsFirstRecordsReachTheConfiguredFile) {
+  kvd::sim::SimMachine sim;
+  DUDiduzuz::SettingsStore store(sim.Ports().sync);
+  DUDiduzuz::CLogModule logger(sim.Ports(), store);
+  DUDiduzuz::CLogModule::SetCurrent(&logger);
+  {
+    CKavidApp app(sim.Ports());
+    app.InitInstance();
+  }
+  DUDiduzuz::CLogModule::SetCurrent(nullptr);
+  const auto bytes = sim.Files().GetFile(kTemp + L"\\qv_kvd.log");
+  ASSERT_TRUE(bytes.has_value());
+  const auto lines = kvd::test::SplitLines(kvd::test::DecodeUtf16(*bytes));
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_NE(lines[0].find(L"(->) CKavidApp::CKavidApp"), std::wstring::npos);
+  EXPECT_NE(lines[1].find(L"(I0)   Trace log : " + kTemp + L"\\qv_kvd.log"), std::wstring::npos);
+  EXPECT_NE(lines[3].find(L"(->) CKavidApp::InitInstance"), std::wstring::npos);
+  EXPECT_NE(lines[4].find(L"(I0)   QV KVD Log File "), std::wstring::npos);
+}
+
+TEST(KavidAppConstructor, AnUnwritableLoggingKeyIsSilent) {
+  kvd::sim::SimMachine sim;
+  sim.Registry().DenyAccess(kHkeyCurrentUser, L"SOFTWARE\\QV\\NG\\Logging");
+  CKavidApp app(sim.Ports());
+  EXPECT_FALSE(sim.Registry().GetValue(kHkeyCurrentUser, kKey, L"LogOptions").has_value());
+  EXPECT_EQ(app.LogFilePath(), kTemp + L"\\qv_kvd.log");
+}
+
+TEST(KavidAppConstructor, ALongTempFolderIsKeptWhole) {
+  kvd::sim::SimMachine sim;
+  const std::wstring longTemp = L"C:\\" + std::wstring(300, L't');
+  sim.Environment().Put(L"TEMP", longTemp);
+  CKavidApp app(sim.Ports());
+  EXPECT_EQ(app.LogFilePath(), longTemp + L"\\qv_kvd.log");
+}
+
+}  // namespace
