@@ -332,11 +332,12 @@ void CLogModule::InternalLogFormattedString(CLogFunction* scope, SettingsRecord&
                                             std::uint32_t kind, Renderer renderer) {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   try {
+    // Information above the detail level is dropped before any text is made for it.
+    if ((kind & kind::Info) != 0 && (kind & 0xFu) > settings.detailLevel) return;
     scratch_.clear();
     renderer.render(renderer.context, scratch_);
-    // The text is copied out of scratch_ before anything below could format again.
-    const std::wstring text = scratch_;
-    InternalLogSimpleString(settings, scope, kind, text, true);
+    // Nothing that writes the record formats into scratch_ again, so it is passed as it is.
+    InternalLogSimpleString(settings, scope, kind, scratch_, true);
   } catch (const VERidez::CWin32Exception& e) {
     DiscardRecord(scope);
     const std::wstring message =
@@ -509,18 +510,26 @@ void CLogModule::BuildPrefix(const SettingsRecord& settings, std::uint32_t kind,
   if ((options & (option::Date | option::Time)) != 0) {
     kvd::platform::CalendarTime now;
     if (clock.GetLocalCalendarTime(&now)) {
-      if ((options & option::Date) != 0) {
-        if (compact) {
-          kvd::fmt::FormatTo(prefix_, L"%04d%02d%02d", now.year, now.month, now.day);
-        } else {
-          kvd::fmt::FormatTo(prefix_, L"%04d/%02d/%02d ", now.year, now.month, now.day);
+      const bool date = (options & option::Date) != 0;
+      const bool time = (options & option::Time) != 0;
+      if (compact && date && time) {
+        // The start-up options' form, in one go.
+        kvd::fmt::FormatTo(prefix_, L"%04d%02d%02d%02d%02d%02d", now.year, now.month, now.day,
+                           now.hour, now.minute, now.second);
+      } else {
+        if (date) {
+          if (compact) {
+            kvd::fmt::FormatTo(prefix_, L"%04d%02d%02d", now.year, now.month, now.day);
+          } else {
+            kvd::fmt::FormatTo(prefix_, L"%04d/%02d/%02d ", now.year, now.month, now.day);
+          }
         }
-      }
-      if ((options & option::Time) != 0) {
-        if (compact) {
-          kvd::fmt::FormatTo(prefix_, L"%02d%02d%02d", now.hour, now.minute, now.second);
-        } else {
-          kvd::fmt::FormatTo(prefix_, L"%02d:%02d:%02d ", now.hour, now.minute, now.second);
+        if (time) {
+          if (compact) {
+            kvd::fmt::FormatTo(prefix_, L"%02d%02d%02d", now.hour, now.minute, now.second);
+          } else {
+            kvd::fmt::FormatTo(prefix_, L"%02d:%02d:%02d ", now.hour, now.minute, now.second);
+          }
         }
       }
     }
@@ -568,7 +577,7 @@ void CLogModule::BuildPrefix(const SettingsRecord& settings, std::uint32_t kind,
 void CLogModule::WriteRecordLine(SettingsRecord& settings, std::uint32_t kind, int line,
                                  std::wstring_view text) {
   BuildPrefix(settings, kind, line);
-  const std::wstring indentation = IndentationOf(settings);
+  const std::wstring& indentation = IndentationOf(settings);
   if ((kind & kind::ToDebugger) != 0 || (settings.options & option::ToDebugger) != 0) {
     auto& debug = platform_.debug;
     debug.OutputDebugString(prefix_.c_str());

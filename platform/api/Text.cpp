@@ -38,10 +38,19 @@ std::wstring FromUtf16Bytes(const std::uint8_t* data, std::size_t bytes) {
   return out;
 }
 
+std::size_t Utf16Length(std::wstring_view text) {
+  std::size_t n = 0;
+  for (wchar_t c : text) n += IsAstral(c) ? 2 : 1;
+  return n;
+}
+
 void AppendUtf16Bytes(std::wstring_view text, std::vector<std::uint8_t>& out) {
-  auto put = [&out](std::uint32_t unit) {
-    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    out.push_back(static_cast<std::uint8_t>((unit >> 8) & 0xFF));
+  // Sized once, then filled in place: this runs for every line the trace log writes.
+  std::size_t at = out.size();
+  out.resize(at + Utf16Length(text) * 2);
+  auto put = [&out, &at](std::uint32_t unit) {
+    out[at++] = static_cast<std::uint8_t>(unit & 0xFF);
+    out[at++] = static_cast<std::uint8_t>((unit >> 8) & 0xFF);
   };
   for (wchar_t c : text) {
     const auto code = static_cast<std::uint32_t>(c);
@@ -64,12 +73,6 @@ std::vector<std::uint8_t> ToUtf16Bytes(std::wstring_view text, bool withNul) {
     out.push_back(0);
   }
   return out;
-}
-
-std::size_t Utf16Length(std::wstring_view text) {
-  std::size_t n = 0;
-  for (wchar_t c : text) n += IsAstral(c) ? 2 : 1;
-  return n;
 }
 
 std::wstring WidenUtf8(std::string_view text) {

@@ -246,9 +246,12 @@ platform::HResult NativeFileSystem::GetFolderPath(int, wchar_t* path) {
 }
 
 std::uint32_t NativeClock::GetTickCount() {
-  const auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return static_cast<std::uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+  // GetTickCount is a coarse tick (10 to 16 ms steps) read from memory; the coarse monotonic
+  // clock is the same kind of source, where the precise one would cost a counter read.
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+                                    static_cast<std::uint64_t>(now.tv_nsec) / 1000000u);
 }
 
 bool NativeClock::QueryPerformanceCounter(std::int64_t* counter) {
@@ -264,11 +267,18 @@ bool NativeClock::QueryPerformanceFrequency(std::int64_t* frequency) {
 }
 
 bool NativeClock::GetLocalCalendarTime(platform::CalendarTime* out) {
+  // glibc's localtime takes a process-wide lock; the answer changes once a second.
+  thread_local std::time_t cachedSecond = -1;
+  thread_local platform::CalendarTime cached;
   const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  if (::localtime_r(&now, &local) == nullptr) return false;
-  *out = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-          local.tm_hour,        local.tm_min,     local.tm_sec};
+  if (now != cachedSecond) {
+    std::tm local{};
+    if (::localtime_r(&now, &local) == nullptr) return false;
+    cached = {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+              local.tm_hour,        local.tm_min,     local.tm_sec};
+    cachedSecond = now;
+  }
+  *out = cached;
   return true;
 }
 

@@ -84,6 +84,7 @@ SimFileSystem::SimFileSystem(SimCalls& calls, SimErrors& errors, SimClock& clock
            L"C:\\Windows\\SysWOW64",
            L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Startup",
            L"C:\\Users\\tester\\AppData\\Local\\Temp",
+           // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): one path, split for its length
            L"C:\\Users\\tester\\AppData\\Roaming\\Microsoft\\Windows\\Start "
            L"Menu\\Programs\\Startup",
            L"C:\\Users\\tester\\Desktop",
@@ -629,7 +630,7 @@ std::uint32_t SimFileSystem::SearchPath(const wchar_t* path, const wchar_t* file
   if (extension != nullptr && platform::PathFindExtension(name).empty()) name += extension;
 
   std::vector<std::wstring> candidates;
-  const bool located = name.find(L':') != std::wstring::npos || name.rfind(L"\\", 0) == 0 ||
+  const bool located = name.find(L':') != std::wstring::npos || name.rfind(L'\\', 0) == 0 ||
                        name.rfind(L".\\", 0) == 0 || name.rfind(L"..\\", 0) == 0;
   if (located) {
     candidates.push_back(name);
@@ -649,7 +650,10 @@ std::uint32_t SimFileSystem::SearchPath(const wchar_t* path, const wchar_t* file
     }
     for (const auto& folder : folders) {
       const bool separated = !folder.empty() && (folder.back() == L'\\' || folder.back() == L'/');
-      candidates.push_back(folder + (separated ? L"" : L"\\") + name);
+      std::wstring candidate = folder;
+      if (!separated) candidate += L'\\';
+      candidate += name;
+      candidates.push_back(std::move(candidate));
     }
   }
   for (const auto& candidate : candidates) {

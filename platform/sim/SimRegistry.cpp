@@ -91,9 +91,9 @@ std::shared_ptr<SimRegistry::Node> SimRegistry::AddChildLocked(Node& parent,
   return node;
 }
 
-LStatus SimRegistry::WalkLocked(std::shared_ptr<Node> start, std::wstring_view path, bool view32,
-                                bool create, bool mayCreateInStart, std::shared_ptr<Node>& out,
-                                bool& created) {
+LStatus SimRegistry::WalkLocked(const std::shared_ptr<Node>& start, std::wstring_view path,
+                                bool view32, bool create, bool mayCreateInStart,
+                                std::shared_ptr<Node>& out, bool& created) {
   created = false;
   // A sub-key relative to a handle cannot start at a root.
   if (!path.empty() && path.front() == L'\\') return Status(err::BadPathname);

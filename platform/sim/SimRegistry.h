@@ -93,9 +93,9 @@ class SimRegistry final : public platform::IRegistry {
   // The key a handle names; a status other than success when it names none.
   platform::LStatus NodeLocked(platform::HKey key, std::uint32_t accessNeeded,
                                std::shared_ptr<Node>& out) const;
-  platform::LStatus WalkLocked(std::shared_ptr<Node> start, std::wstring_view path, bool view32,
-                               bool create, bool mayCreateInStart, std::shared_ptr<Node>& out,
-                               bool& created);
+  platform::LStatus WalkLocked(const std::shared_ptr<Node>& start, std::wstring_view path,
+                               bool view32, bool create, bool mayCreateInStart,
+                               std::shared_ptr<Node>& out, bool& created);
   std::shared_ptr<Node> RealLocked(platform::HKey root, std::wstring_view path, bool create);
   std::shared_ptr<Node> FindRealLocked(platform::HKey root, std::wstring_view path) const;
   std::shared_ptr<Node> AddChildLocked(Node& parent, std::wstring_view name);
