@@ -56,9 +56,12 @@ windows() {
 }
 run_step "windows (Wine tier)" windows
 
-bench() { build/native/bench/kvd_bench --benchmark_min_time=0.2; }
+bench() {
+  build/native/bench/kvd_bench --benchmark_min_time=0.2 --benchmark_repetitions=3 \
+    --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
+}
 run_step "benchmarks (figures only)" bench
 
 echo
-echo "test steps: ${passed_steps} passed, ${failed_steps} failed"
+echo "steps: ${passed_steps} passed, ${failed_steps} failed"
 exit $failed

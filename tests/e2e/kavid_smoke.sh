@@ -7,6 +7,15 @@ exe="$(readlink -f "$1")"
 work="$2"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
+# The executable itself: 32-bit, no mingw run-time DLLs to ship, elevation requested, versioned.
+headers="$(i686-w64-mingw32-objdump -p "$exe")"
+grep -q 'Magic[[:space:]]*010b' <<<"$headers" || { echo "FAIL: kavid.exe is not PE32"; exit 1; }
+if grep -i -E 'DLL Name: (libstdc|libgcc|libwinpthread)' <<<"$headers"; then
+  echo "FAIL: kavid.exe needs mingw run-time DLLs"; exit 1
+fi
+grep -q 'level="requireAdministrator"' <(strings "$exe") || { echo "FAIL: no requireAdministrator manifest"; exit 1; }
+grep -q 'FileVersion' <(strings -el "$exe") || { echo "FAIL: no version resource"; exit 1; }
+
 export WINEPREFIX="$work/smoke-prefix"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 rm -rf "$WINEPREFIX"

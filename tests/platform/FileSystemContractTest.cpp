@@ -285,9 +285,9 @@ TEST_P(FileSystemContract, LongPathNameGivesTheStoredCase) {
 
 TEST_P(FileSystemContract, LongPathNameGivesTheStoredCaseOfLongNamesToo) {
   if (!machine_->IsSimulated()) {
-    GTEST_SKIP() << "Wine deviation: GetLongPathNameW looks up only components that are 8.3 "
-                    "names and keeps the others as given; Windows answers every component's "
-                    "stored case";
+    GTEST_SKIP() << "Wine: GetLongPathNameW looks up only components that could be 8.3 names "
+                    "and keeps the others as given; the simulated machine gives every component "
+                    "its stored case (nothing here relies on either for long names)";
   }
   ASSERT_TRUE(files().CreateDirectory(In(L"Mixed Case Folder").c_str()));
   Put(In(L"Mixed Case Folder\\Quvari Scanner Report.Txt"), "r");
