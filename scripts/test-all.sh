@@ -56,6 +56,9 @@ windows() {
 }
 run_step "windows (Wine tier)" windows
 
+windows64() { cmake --preset windows64 >/dev/null && cmake --build --preset windows64 -j "$jobs"; }
+run_step "windows64 (64-bit toolchain builds the Win32 layer)" windows64
+
 bench() {
   build/native/bench/kvd_bench --benchmark_min_time=0.2 --benchmark_repetitions=3 \
     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
