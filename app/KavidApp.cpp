@@ -3,6 +3,7 @@
 #include "logging/Trace.h"
 #include "platform/api/Handles.h"
 #include "platform/api/Text.h"
+#include "strings/StringTable.h"
 
 KVD_TRACE_SOURCE();
 
@@ -66,10 +67,17 @@ CKavidApp::CKavidApp(Platform& platform) : m_platform(platform) {
 
 bool CKavidApp::InitInstance() {
   KVD_SCOPE(L"CKavidApp::InitInstance");
+  // The texts of the system's language; without them every lookup yields empty text.
+  GlobalLag.Bind(m_platform);
+  GlobalLag.SetApplicationLanguage(&m_LangID);
+  m_LangID = GetDefaultLanguage(m_platform.system);
+  GlobalLag.m_LangID = m_LangID;
+  if (!GlobalLag.LoadStrings()) KVD_LOG(DUDiduzuz::kind::Error, L"GlobalLag.Load() failed");
+
   KVD_LOG(DUDiduzuz::kind::Info, L"QV KVD Log File \r\n\r\n");
-  // The language, single-instance, system and administrator gates, the diagnostic manager and
-  // the host window are not part of this version: start-up ends after the trace configuration.
+  // The single-instance, system and administrator gates, the diagnostic manager and the host
+  // window are not part of this version: start-up ends here.
   KVD_LOG(DUDiduzuz::kind::Info,
-          L"Start-up beyond the trace configuration is not built in this version.");
+          L"Start-up beyond the trace configuration and the texts is not built in this version.");
   return false;
 }

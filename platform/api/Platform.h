@@ -3,6 +3,8 @@
 #include "platform/api/IFileSystem.h"
 #include "platform/api/IRegistry.h"
 #include "platform/api/ISystem.h"
+#include "platform/api/ISystemFacts.h"
+#include "platform/api/IXml.h"
 
 namespace kvd::platform {
 
@@ -17,6 +19,51 @@ struct Platform {
   IDebugOutput& debug;
   IErrors& errors;
   ISync& sync;
+  IXmlFactory& xml;
+  ISystemInfo& system;
+  ISecurity& security;
+  IShell& shell;
+  IInstaller& installer;
+  INetwork& network;
 };
+
+// Some ports of a platform replaced by others (a recorder, a manual clock, the real files under a
+// simulated registry): the ones left null are taken from the base.
+struct PortOverrides {
+  IRegistry* registry = nullptr;
+  IFileSystem* files = nullptr;
+  IEnvironment* environment = nullptr;
+  IProcess* process = nullptr;
+  IClock* clock = nullptr;
+  IDebugOutput* debug = nullptr;
+  IErrors* errors = nullptr;
+  ISync* sync = nullptr;
+  IXmlFactory* xml = nullptr;
+  ISystemInfo* system = nullptr;
+  ISecurity* security = nullptr;
+  IShell* shell = nullptr;
+  IInstaller* installer = nullptr;
+  INetwork* network = nullptr;
+};
+
+inline Platform Overridden(const Platform& base, const PortOverrides& with) {
+  auto pick = [](auto* replacement, auto& original) -> auto& {
+    return replacement != nullptr ? *replacement : original;
+  };
+  return Platform{pick(with.registry, base.registry),
+                  pick(with.files, base.files),
+                  pick(with.environment, base.environment),
+                  pick(with.process, base.process),
+                  pick(with.clock, base.clock),
+                  pick(with.debug, base.debug),
+                  pick(with.errors, base.errors),
+                  pick(with.sync, base.sync),
+                  pick(with.xml, base.xml),
+                  pick(with.system, base.system),
+                  pick(with.security, base.security),
+                  pick(with.shell, base.shell),
+                  pick(with.installer, base.installer),
+                  pick(with.network, base.network)};
+}
 
 }  // namespace kvd::platform

@@ -28,6 +28,16 @@ constexpr std::string_view kFailable[] = {
     "FormatMessage",
     // ISync
     "CreateMutex", "WaitForSingleObject", "ReleaseMutex",
+    // IXmlFactory
+    "CreateDocument",
+    // ISystemInfo, ISecurity, IShell
+    "GetVersionEx", "VerifyVersionAtLeast", "IsWow64Process", "GetProcessTokenGroups",
+    "LookupAccountSid", "CreateProcess", "MessageBox",
+    // IInstaller (MsiSetInternalUI cannot fail)
+    "MsiEnumProducts", "MsiGetProductInfo", "MsiOpenProduct", "MsiDoAction",
+    "MsiGetProductProperty", "MsiGetTargetPath", "MsiConfigureProduct", "MsiCloseHandle",
+    // INetwork
+    "GetAdaptersAddresses", "QueryPhysicalMedium",
     // Not here, because they cannot fail: GetTickCount, Sleep, OutputDebugString, GetLastError,
     // SetLastError, GetCommandLine, GetCurrentProcessId, GetCurrentThreadId.
 };
@@ -42,7 +52,14 @@ SimMachine::SimMachine()
       process_(calls_, errors_, files_),
       debug_(calls_),
       sync_(calls_, errors_, clock_),
-      ports_{registry_, files_, environment_, process_, clock_, debug_, errors_, sync_} {
+      xml_(calls_, files_),
+      system_(calls_, errors_),
+      security_(calls_, errors_),
+      shell_(calls_, errors_, files_, sync_),
+      installer_(calls_),
+      network_(calls_),
+      ports_{registry_, files_, environment_, process_,  clock_, debug_,     errors_,
+             sync_,     xml_,   system_,      security_, shell_, installer_, network_} {
   // The executable is a file like any other: it can be searched for, opened and read.
   files_.PutFile(process_.ModulePath(), {'M', 'Z'});
 }

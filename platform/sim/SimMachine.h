@@ -11,6 +11,8 @@
 #include "platform/sim/SimRegistry.h"
 #include "platform/sim/SimSync.h"
 #include "platform/sim/SimSystem.h"
+#include "platform/sim/SimSystemFacts.h"
+#include "platform/sim/SimXml.h"
 #include "platform/sim/VersionBlock.h"
 
 namespace kvd::sim {
@@ -35,6 +37,12 @@ class SimMachine {
   SimDebugOutput& Debug() { return debug_; }
   SimErrors& Errors() { return errors_; }
   SimSync& Sync() { return sync_; }
+  SimXml& Xml() { return xml_; }
+  SimSystemInfo& System() { return system_; }
+  SimSecurity& Security() { return security_; }
+  SimShell& Shell() { return shell_; }
+  SimInstaller& Installer() { return installer_; }
+  SimNetwork& Network() { return network_; }
 
   // The n-th call (1 = the next one) from now of the port method named `method` (its name in
   // the interface: "OpenKeyEx", "CreateFile", "WaitForSingleObject", ...) fails with `code`:
@@ -58,6 +66,12 @@ class SimMachine {
   SimProcess process_;
   SimDebugOutput debug_;
   SimSync sync_;
+  SimXml xml_;
+  SimSystemInfo system_;
+  SimSecurity security_;
+  SimShell shell_;
+  SimInstaller installer_;
+  SimNetwork network_;
   platform::Platform ports_;
 };
 

@@ -158,25 +158,6 @@ FILETIME ToFileTime(FileTime time) {
   return out;
 }
 
-// The ports' counts are std::uint32_t, Windows' are DWORD (unsigned long) or UINT: the same 32
-// bits but distinct types, so an in/out count goes through a local of the Windows type. A null
-// pointer stays null, because several calls answer differently when a count is not wanted.
-template <class WinType>
-class InOut {
- public:
-  explicit InOut(std::uint32_t* port) : port_(port), value_(port ? *port : 0) {}
-  InOut(const InOut&) = delete;
-  InOut& operator=(const InOut&) = delete;
-  ~InOut() {
-    if (port_) *port_ = static_cast<std::uint32_t>(value_);
-  }
-  WinType* get() { return port_ ? &value_ : nullptr; }
-
- private:
-  std::uint32_t* port_;
-  WinType value_;
-};
-
 }  // namespace
 
 // --- Registry -----------------------------------------------------------------------------------
@@ -436,6 +417,7 @@ bool Win32Sync::CloseHandle(SyncHandle handle) { return ::CloseHandle(ToHandle(h
 // --- The whole machine ---------------------------------------------------------------------------
 
 Win32Platform::Win32Platform()
-    : ports_{registry_, files_, environment_, process_, clock_, debug_, errors_, sync_} {}
+    : ports_{registry_, files_, environment_, process_,  clock_, debug_,     errors_,
+             sync_,     xml_,   system_,      security_, shell_, installer_, network_} {}
 
 }  // namespace kvd::platform::win32

@@ -103,6 +103,62 @@ class Win32Sync final : public ISync {
   bool CloseHandle(SyncHandle handle) override;
 };
 
+class Win32Xml final : public IXmlFactory {
+ public:
+  HResult CreateDocument(std::unique_ptr<IXmlDocument>* document) override;
+};
+
+class Win32SystemInfo final : public ISystemInfo {
+ public:
+  std::uint16_t GetSystemDefaultLangID() override;
+  bool GetVersionEx(OsVersionInfo* out) override;
+  bool VerifyVersionAtLeast(std::uint32_t major, std::uint32_t minor,
+                            std::uint16_t servicePackMajor,
+                            std::uint16_t servicePackMinor) override;
+  bool IsWow64Process(bool* wow64) override;
+  int GetSystemMetrics(int index) override;
+};
+
+class Win32Security final : public ISecurity {
+ public:
+  bool GetProcessTokenGroups(std::vector<TokenGroup>* groups) override;
+  bool LookupAccountSid(const std::vector<std::uint8_t>& sid, std::wstring* name,
+                        std::wstring* domain) override;
+};
+
+class Win32Shell final : public IShell {
+ public:
+  bool CreateProcess(const wchar_t* applicationName, const wchar_t* commandLine,
+                     ProcessInformation* out) override;
+  int MessageBox(std::uintptr_t owner, const wchar_t* text, const wchar_t* caption,
+                 std::uint32_t type) override;
+};
+
+class Win32Installer final : public IInstaller {
+ public:
+  std::uint32_t MsiSetInternalUI(std::uint32_t level) override;
+  std::uint32_t MsiEnumProducts(std::uint32_t index, wchar_t* productCode) override;
+  std::uint32_t MsiGetProductInfo(const wchar_t* product, const wchar_t* property, wchar_t* buffer,
+                                  std::uint32_t* chars) override;
+  std::uint32_t MsiOpenProduct(const wchar_t* product, MsiHandle* handle) override;
+  std::uint32_t MsiDoAction(MsiHandle handle, const wchar_t* action) override;
+  std::uint32_t MsiGetProductProperty(MsiHandle handle, const wchar_t* property, wchar_t* buffer,
+                                      std::uint32_t* chars) override;
+  std::uint32_t MsiGetTargetPath(MsiHandle handle, const wchar_t* folder, wchar_t* buffer,
+                                 std::uint32_t* chars) override;
+  std::uint32_t MsiConfigureProduct(const wchar_t* product, int installLevel,
+                                    int installState) override;
+  std::uint32_t MsiCloseHandle(MsiHandle handle) override;
+};
+
+class Win32Network final : public INetwork {
+ public:
+  std::uint32_t GetAdaptersAddresses(std::uint32_t family, std::uint32_t flags,
+                                     std::vector<AdapterAddress>* adapters,
+                                     std::uint32_t* bytes) override;
+  bool QueryPhysicalMedium(const std::wstring& adapterName, std::uint32_t* medium) override;
+};
+
 // The real machine: one adapter per port. The adapters hold no state, so any number of these may
 // exist; Ports() refers into this object and lives as long as it does.
 class Win32Platform {
@@ -122,6 +178,12 @@ class Win32Platform {
   Win32DebugOutput debug_;
   Win32Errors errors_;
   Win32Sync sync_;
+  Win32Xml xml_;
+  Win32SystemInfo system_;
+  Win32Security security_;
+  Win32Shell shell_;
+  Win32Installer installer_;
+  Win32Network network_;
   Platform ports_;
 };
 

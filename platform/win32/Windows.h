@@ -50,3 +50,32 @@ static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W ca
 #undef SearchPath
 #undef SetEnvironmentVariable
 #undef VerQueryValue
+#undef CreateProcess
+#undef MessageBox
+#undef GetVersionEx
+#undef LookupAccountSid
+
+#include <cstdint>
+
+namespace kvd::platform::win32 {
+
+// The ports' counts are std::uint32_t, Windows' are DWORD (unsigned long) or UINT: the same 32
+// bits but distinct types, so an in/out count goes through a local of the Windows type. A null
+// pointer stays null, because several calls answer differently when a count is not wanted.
+template <class WinType>
+class InOut {
+ public:
+  explicit InOut(std::uint32_t* port) : port_(port), value_(port ? *port : 0) {}
+  InOut(const InOut&) = delete;
+  InOut& operator=(const InOut&) = delete;
+  ~InOut() {
+    if (port_) *port_ = static_cast<std::uint32_t>(value_);
+  }
+  WinType* get() { return port_ ? &value_ : nullptr; }
+
+ private:
+  std::uint32_t* port_;
+  WinType value_;
+};
+
+}  // namespace kvd::platform::win32

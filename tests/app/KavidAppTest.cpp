@@ -1,10 +1,13 @@
 // The application object's trace configuration against the simulated machine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/KavidApp.h"
 #include "logging/DUDiduzuz.h"
 #include "platform/api/Text.h"
 #include "platform/sim/SimMachine.h"
+#include "strings/StringTable.h"
 #include "tests/support/PortHelpers.h"
 
 namespace {
@@ -65,11 +68,42 @@ TEST(KavidAppConstructor, ItsFirstRecordsReachTheConfiguredFile) {
   const auto bytes = sim.Files().GetFile(kTemp + L"\\qv_kvd.log");
   ASSERT_TRUE(bytes.has_value());
   const auto lines = kvd::test::SplitLines(kvd::test::DecodeUtf16(*bytes));
-  ASSERT_GE(lines.size(), 6u);
-  EXPECT_NE(lines[0].find(L"(->) CKavidApp::CKavidApp"), std::wstring::npos);
-  EXPECT_NE(lines[1].find(L"(I0)   Trace log : " + kTemp + L"\\qv_kvd.log"), std::wstring::npos);
-  EXPECT_NE(lines[3].find(L"(->) CKavidApp::InitInstance"), std::wstring::npos);
-  EXPECT_NE(lines[4].find(L"(I0)   QV KVD Log File "), std::wstring::npos);
+  // In order, among the records of the functions these call.
+  const std::wstring expected[] = {
+      L"(->) CKavidApp::CKavidApp",       L"(I0)   Trace log : " + kTemp + L"\\qv_kvd.log",
+      L"(->) CKavidApp::InitInstance",    L"(->)   CStringTable::LoadStrings",
+      L"(##)     Failed to load XML DOM",  // no language files on this machine
+      L"(##)   GlobalLag.Load() failed",  L"(I0)   QV KVD Log File ",
+  };
+  std::size_t at = 0;
+  for (const auto& line : lines) {
+    if (at < std::size(expected) && line.find(expected[at]) != std::wstring::npos) ++at;
+  }
+  EXPECT_EQ(at, std::size(expected))
+      << "missing: " << kvd::platform::NarrowUtf8(expected[std::min(at, std::size(expected) - 1)]);
+}
+
+TEST(KavidAppInitInstance, LoadsTheTextsOfTheSystemLanguage) {
+  kvd::sim::SimMachine sim;
+  sim.System().SetSystemDefaultLangID(0x0C07);  // German (Austria)
+  const std::wstring strings = L"C:\\Program Files (x86)\\Quvari\\Kavid\\strings\\";
+  const std::string german = "<Strings><String ID=\"TITLE\" Value=\"Scannerdiagnose\"/></Strings>";
+  sim.Files().PutFile(strings + L"1031.xml", {german.begin(), german.end()});
+  CKavidApp app(sim.Ports());
+  app.InitInstance();
+  EXPECT_EQ(app.m_LangID, 1031);
+  EXPECT_EQ(GlobalLag.m_LangID, 1031);
+  EXPECT_EQ(GlobalLag.GetString(L"TITLE"), L"Scannerdiagnose");
+
+  // Without the German file the program runs in English, and both ids say so.
+  sim.Files().Remove(strings + L"1031.xml");
+  const std::string english =
+      "<Strings><String ID=\"TITLE\" Value=\"Scanner diagnostics\"/></Strings>";
+  sim.Files().PutFile(strings + L"1033.xml", {english.begin(), english.end()});
+  app.InitInstance();
+  EXPECT_EQ(app.m_LangID, 1033);
+  EXPECT_EQ(GlobalLag.m_LangID, 1033);
+  EXPECT_EQ(GlobalLag.GetString(L"TITLE"), L"Scanner diagnostics");
 }
 
 TEST(KavidAppConstructor, AnUnwritableLoggingKeyIsSilent) {

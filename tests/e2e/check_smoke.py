@@ -48,6 +48,11 @@ elif info[0]["rest"][len("  Trace log : "):].lower() != expected_log_name.lower(
     failures.append(f"the trace log is named {info[0]['rest']!r}, expected {expected_log_name!r}")
 if not any(m["rest"] == "  QV KVD Log File " for m in parsed):
     failures.append("no 'QV KVD Log File' record")
+errors = [m["rest"].strip() for m in parsed if m["tag"] == "(##) "]
+if errors:
+    failures.append(f"error records: {errors}")
+if not find("(->) ", "  CStringTable::LoadStrings"):
+    failures.append("the texts were not loaded at start-up")
 if len({m["pid"] for m in parsed}) != 1:
     failures.append("records of more than one process id")
 

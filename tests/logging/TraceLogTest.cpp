@@ -101,8 +101,7 @@ class TraceLog : public ::testing::TestWithParam<kvd::test::TargetFactory> {
     machine_ = GetParam().make();
     auto& p = machine_->Ports();
     files_ = std::make_unique<FaultingFiles>(p.files);
-    ports_.emplace(kvd::platform::Platform{p.registry, *files_, p.environment, p.process, clock_,
-                                           p.debug, p.errors, p.sync});
+    ports_.emplace(kvd::platform::Overridden(p, {.files = files_.get(), .clock = &clock_}));
     std::wstring exe;
     kvd::platform::GrowAndRetry(
         exe, [&](wchar_t* b, std::uint32_t c) { return p.process.GetModuleFileName(0, b, c); });

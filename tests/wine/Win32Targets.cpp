@@ -84,10 +84,7 @@ constexpr wchar_t kKeyParent[] = L"Software\\KvdTest";
 
 class Win32Machine final : public TestMachine {
  public:
-  Win32Machine()
-      : ports_{real_.Ports().registry, real_.Ports().files, real_.Ports().environment,
-               real_.Ports().process,  real_.Ports().clock, debug_,
-               real_.Ports().errors,   real_.Ports().sync} {
+  Win32Machine() : ports_(platform::Overridden(real_.Ports(), {.debug = &debug_})) {
     static std::atomic<unsigned> made{0};
     const std::wstring name =
         std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++made);

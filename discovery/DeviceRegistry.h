@@ -1,0 +1,50 @@
+// discovery/: the maker's devices as Plug and Play and the registry describe them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+class CUtil;
+
+// What the maker's drivers and imaging suite (Brevane) record about a device, read from HKLM in
+// the 32-bit view. Absent values are answered as nullopt; what follows from that is the caller's.
+class CDeviceRegistry {
+ public:
+  explicit CDeviceRegistry(CUtil& util) : m_util(util) {}
+
+  static constexpr const wchar_t* kClassRoot = L"SYSTEM\\CurrentControlSet\\Control\\Class\\";
+  static constexpr const wchar_t* kSuiteKey = L"SOFTWARE\\Quvari\\Brevane";
+
+  // The device class key of a driver key ("{GUID}\\0001"), its "Devicedata" sub-key (any case:
+  // registry names compare without case) and its "Events\\scan" sub-key.
+  static std::wstring ClassKey(const std::wstring& driverKey);
+  static std::wstring DeviceDataKey(const std::wstring& driverKey);
+  static std::wstring ScanEventKey(const std::wstring& driverKey);
+  // The suite's key of a model: named by the lower-case model.
+  static std::wstring ModelKey(const std::wstring& model);
+
+  // "ProviderName", "FriendlyName", "MatchingDeviceId", "InfPath", "CreateFileName".
+  std::optional<std::wstring> ClassText(const std::wstring& driverKey, const wchar_t* name);
+  // "ModelString", "ProductFolder", "PortID", "KLEDeviceID", "CrocanCLSID", "TwainDS",
+  // "InstallRegPath", "InstallCLSID".
+  std::optional<std::wstring> DeviceDataText(const std::wstring& driverKey, const wchar_t* name);
+  // The first byte of a number value ("HasScanButton", "TMASupported", "ADFSupported",
+  // "LoadSettingsOnce"), whatever its type; nullopt when absent, unreadable or empty.
+  std::optional<std::uint8_t> DeviceDataFirstByte(const std::wstring& driverKey,
+                                                  const wchar_t* name);
+  // "CmdLine", "DefaultHandler" of the scan event.
+  std::optional<std::wstring> ScanEventText(const std::wstring& driverKey, const wchar_t* name);
+  // "InstallFolder", "ProgramDir", "ProfileWritePath".
+  std::optional<std::wstring> SuiteText(const wchar_t* name);
+
+  // The model's one device instance:
+  // "<suite>\\<model>\\DeviceInstances\\<instance>\\Functions\\Scan", or nullopt when the model or
+  // its instance is not registered.
+  std::optional<std::wstring> ScanFunctionKey(const std::wstring& model);
+  // "ImagingClassIndex" of that key.
+  std::optional<std::wstring> ImagingClassIndex(const std::wstring& model);
+
+ private:
+  CUtil& m_util;
+};

@@ -1,0 +1,184 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/api/Types.h"
+
+namespace kvd::platform {
+
+// OSVERSIONINFOEXW as GetVersionExW fills it.
+struct OsVersionInfo {
+  std::uint32_t majorVersion = 0;
+  std::uint32_t minorVersion = 0;
+  std::uint32_t buildNumber = 0;
+  std::uint32_t platformId = 0;  // VER_PLATFORM_WIN32_NT = 2
+  std::wstring csdVersion;       // the service-pack text, e.g. "Service Pack 1"
+  std::uint16_t servicePackMajor = 0;
+  std::uint16_t servicePackMinor = 0;
+  std::uint16_t suiteMask = 0;
+  std::uint8_t productType = 0;  // VER_NT_WORKSTATION 1, DOMAIN_CONTROLLER 2, SERVER 3
+};
+
+namespace os {
+inline constexpr std::uint32_t PlatformWin32Nt = 2;
+inline constexpr std::uint8_t NtWorkstation = 1;
+inline constexpr std::uint8_t NtDomainController = 2;
+inline constexpr std::uint8_t NtServer = 3;
+inline constexpr int SmServerR2 = 89;  // GetSystemMetrics index
+}  // namespace os
+
+// Facts about the system as a whole (kernel32, user32).
+class ISystemInfo {
+ public:
+  virtual ~ISystemInfo() = default;
+  // GetSystemDefaultLangID: the system's default language (primary in the low 10 bits).
+  virtual std::uint16_t GetSystemDefaultLangID() = 0;
+  // GetVersionExW with OSVERSIONINFOEXW. false on failure (last error set).
+  virtual bool GetVersionEx(OsVersionInfo* out) = 0;
+  // VerifyVersionInfoW for VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR |
+  // VER_SERVICEPACKMINOR, each VER_GREATER_EQUAL: the system is at least this version.
+  virtual bool VerifyVersionAtLeast(std::uint32_t major, std::uint32_t minor,
+                                    std::uint16_t servicePackMajor,
+                                    std::uint16_t servicePackMinor) = 0;
+  // IsWow64Process(GetCurrentProcess(), result). false when the call fails.
+  virtual bool IsWow64Process(bool* wow64) = 0;
+  // GetSystemMetrics(index).
+  virtual int GetSystemMetrics(int index) = 0;
+};
+
+// One group of a token: its SID as bytes and its SE_GROUP_* attributes.
+struct TokenGroup {
+  std::vector<std::uint8_t> sid;
+  std::uint32_t attributes = 0;
+};
+
+// The SID S-1-5-32-544 (BUILTIN\Administrators), as bytes.
+inline const std::vector<std::uint8_t>& AdministratorsSid() {
+  static const std::vector<std::uint8_t> sid = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 32, 2, 0, 0};
+  return sid;
+}
+
+// The security of the running process (advapi32).
+class ISecurity {
+ public:
+  virtual ~ISecurity() = default;
+  // OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY), GetTokenInformation(TokenGroups) in two
+  // steps, CloseHandle. false on failure, with the failing call's last error.
+  virtual bool GetProcessTokenGroups(std::vector<TokenGroup>* groups) = 0;
+  // LookupAccountSidW(nullptr, sid, name, 128, domain, 128, use). false on failure (last error
+  // set; ERROR_NONE_MAPPED 1332 when the SID has no account name).
+  virtual bool LookupAccountSid(const std::vector<std::uint8_t>& sid, std::wstring* name,
+                                std::wstring* domain) = 0;
+};
+
+// PROCESS_INFORMATION: both handles are the caller's to close (ISync::CloseHandle).
+struct ProcessInformation {
+  SyncHandle process = 0;
+  SyncHandle thread = 0;
+  std::uint32_t processId = 0;
+  std::uint32_t threadId = 0;
+};
+
+// Starting programs and asking the user (kernel32, user32).
+class IShell {
+ public:
+  virtual ~IShell() = default;
+  // CreateProcessW(applicationName, commandLine (copied; may be null), nullptr, nullptr, FALSE,
+  // 0, nullptr, nullptr, default STARTUPINFOW, out). false on failure (last error set).
+  virtual bool CreateProcess(const wchar_t* applicationName, const wchar_t* commandLine,
+                             ProcessInformation* out) = 0;
+  // MessageBoxW(owner, text, caption, type): the button pressed (IDOK 1, IDCANCEL 2, IDYES 6,
+  // IDNO 7), 0 on failure.
+  virtual int MessageBox(std::uintptr_t owner, const wchar_t* text, const wchar_t* caption,
+                         std::uint32_t type) = 0;
+};
+
+namespace mb {
+inline constexpr std::uint32_t Ok = 0x0;
+inline constexpr std::uint32_t YesNo = 0x4;
+inline constexpr std::uint32_t IconError = 0x10;
+inline constexpr std::uint32_t IconQuestion = 0x20;
+inline constexpr std::uint32_t IconWarning = 0x30;
+inline constexpr std::uint32_t IconInformation = 0x40;
+inline constexpr int IdOk = 1;
+inline constexpr int IdCancel = 2;
+inline constexpr int IdYes = 6;
+inline constexpr int IdNo = 7;
+}  // namespace mb
+
+using MsiHandle = std::uint32_t;  // MSIHANDLE; 0 is none
+
+namespace msi {
+inline constexpr std::uint32_t UiLevelNone = 2;
+inline constexpr std::uint32_t UiLevelSourceResOnly = 0x100;
+inline constexpr std::uint32_t ProductCodeChars = 39;  // a GUID in braces with its NUL
+}  // namespace msi
+
+// Windows Installer (msi.dll). Results are the ERROR_* codes the functions return; text
+// buffers follow the installer's convention: *chars is the buffer size in characters on entry
+// and the text length without the NUL on return; ERROR_MORE_DATA with the length needed
+// (without the NUL) when the buffer is too small.
+class IInstaller {
+ public:
+  virtual ~IInstaller() = default;
+  // MsiSetInternalUI(level, nullptr): the previous level.
+  virtual std::uint32_t MsiSetInternalUI(std::uint32_t level) = 0;
+  // MsiEnumProductsW(index, productCode): productCode holds 39 characters.
+  virtual std::uint32_t MsiEnumProducts(std::uint32_t index, wchar_t* productCode) = 0;
+  // MsiGetProductInfoW(product, property, buffer, chars).
+  virtual std::uint32_t MsiGetProductInfo(const wchar_t* product, const wchar_t* property,
+                                          wchar_t* buffer, std::uint32_t* chars) = 0;
+  // MsiOpenProductW(product, handle).
+  virtual std::uint32_t MsiOpenProduct(const wchar_t* product, MsiHandle* handle) = 0;
+  // MsiDoActionW(handle, action).
+  virtual std::uint32_t MsiDoAction(MsiHandle handle, const wchar_t* action) = 0;
+  // MsiGetProductPropertyW(handle, property, buffer, chars).
+  virtual std::uint32_t MsiGetProductProperty(MsiHandle handle, const wchar_t* property,
+                                              wchar_t* buffer, std::uint32_t* chars) = 0;
+  // MsiGetTargetPathW(handle, folder, buffer, chars).
+  virtual std::uint32_t MsiGetTargetPath(MsiHandle handle, const wchar_t* folder, wchar_t* buffer,
+                                         std::uint32_t* chars) = 0;
+  // MsiConfigureProductW(product, installLevel, installState).
+  virtual std::uint32_t MsiConfigureProduct(const wchar_t* product, int installLevel,
+                                            int installState) = 0;
+  // MsiCloseHandle.
+  virtual std::uint32_t MsiCloseHandle(MsiHandle handle) = 0;
+};
+
+// One adapter of GetAdaptersAddresses' list, with the fields the program reads.
+struct AdapterAddress {
+  std::string adapterName;   // the adapter's GUID name, in the system's ANSI code page
+  std::uint32_t ifType = 0;  // IF_TYPE_ETHERNET_CSMACD 6, IF_TYPE_IEEE80211 71, ...
+  std::wstring friendlyName;
+};
+
+namespace net {
+inline constexpr std::uint32_t AfInet = 2;
+inline constexpr std::uint32_t GaaFlagIncludePrefix = 0x10;
+inline constexpr std::uint32_t IfTypeEthernet = 6;
+inline constexpr std::uint32_t IfTypeIeee80211 = 71;
+inline constexpr std::uint32_t ErrorBufferOverflow = 111;
+inline constexpr std::uint32_t ErrorNoData = 232;
+// The medium is a number (1 wireless LAN, 9 native 802.11, ...); the program tests its bit 0.
+inline constexpr std::uint32_t NdisPhysicalMediumWirelessLan = 1;
+}  // namespace net
+
+// Network adapters (iphlpapi, and the NDIS query through the adapter's device).
+class INetwork {
+ public:
+  virtual ~INetwork() = default;
+  // GetAdaptersAddresses(family, flags, nullptr, buffer, bytes). adapters null asks for the
+  // size: ERROR_BUFFER_OVERFLOW with *bytes set (ERROR_NO_DATA when there is no adapter). With
+  // adapters and *bytes at least the size: ERROR_SUCCESS and the list in order.
+  virtual std::uint32_t GetAdaptersAddresses(std::uint32_t family, std::uint32_t flags,
+                                             std::vector<AdapterAddress>* adapters,
+                                             std::uint32_t* bytes) = 0;
+  // CreateFileW("\\\\.\\" + adapterName, 0, FILE_SHARE_READ, OPEN_EXISTING), DeviceIoControl(
+  // IOCTL_NDIS_QUERY_GLOBAL_STATS 0x00170002, OID_GEN_PHYSICAL_MEDIUM 0x00010202) into four
+  // bytes, CloseHandle. false when the device cannot be opened or the query fails.
+  virtual bool QueryPhysicalMedium(const std::wstring& adapterName, std::uint32_t* medium) = 0;
+};
+
+}  // namespace kvd::platform

@@ -1,0 +1,386 @@
+#include "platform/sim/SimSystemFacts.h"
+
+#include <algorithm>
+#include <tuple>
+#include <utility>
+
+namespace kvd::sim {
+
+namespace err = platform::err;
+using platform::MsiHandle;
+
+namespace {
+constexpr std::uint32_t kErrorNoneMapped = 1332;
+constexpr std::uint32_t kErrorUnknownProduct = 1605;
+constexpr std::uint32_t kErrorUnknownProperty = 1608;
+constexpr std::uint32_t kErrorInstallFailure = 1603;
+constexpr std::uint32_t kErrorDirectory = 267;  // ERROR_DIRECTORY: no such folder in the product
+constexpr std::uint32_t kSeGroupEnabled = 0x7;  // mandatory, enabled by default, enabled
+
+// The installer's text convention: copy when it fits, else ERROR_MORE_DATA; either way *chars
+// becomes the length without the NUL.
+std::uint32_t CopyInstallerText(const std::wstring& text, wchar_t* buffer, std::uint32_t* chars) {
+  if (chars == nullptr) return err::InvalidParameter;
+  const auto length = static_cast<std::uint32_t>(text.size());
+  if (buffer == nullptr || *chars <= length) {
+    *chars = length;
+    return buffer == nullptr ? err::Success : err::MoreData;
+  }
+  text.copy(buffer, text.size());
+  buffer[text.size()] = L'\0';
+  *chars = length;
+  return err::Success;
+}
+
+std::vector<std::uint8_t> UsersSid() { return {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 33, 2, 0, 0}; }
+}  // namespace
+
+// ---- system information ---------------------------------------------------------------------
+
+SimSystemInfo::SimSystemInfo(SimCalls& calls, SimErrors& errors) : calls_(calls), errors_(errors) {
+  version_.majorVersion = 6;
+  version_.minorVersion = 1;
+  version_.buildNumber = 7601;
+  version_.platformId = platform::os::PlatformWin32Nt;
+  version_.csdVersion = L"Service Pack 1";
+  version_.servicePackMajor = 1;
+  version_.productType = platform::os::NtWorkstation;
+}
+
+std::uint16_t SimSystemInfo::GetSystemDefaultLangID() {
+  std::lock_guard lock(mutex_);
+  return language_;
+}
+
+bool SimSystemInfo::GetVersionEx(platform::OsVersionInfo* out) {
+  if (auto fault = calls_.Enter("GetVersionEx")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  *out = version_;
+  return true;
+}
+
+bool SimSystemInfo::VerifyVersionAtLeast(std::uint32_t major, std::uint32_t minor,
+                                         std::uint16_t servicePackMajor,
+                                         std::uint16_t servicePackMinor) {
+  if (auto fault = calls_.Enter("VerifyVersionAtLeast")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  // The four conditions are ordered: a higher major version satisfies any minor version.
+  return std::tie(version_.majorVersion, version_.minorVersion, version_.servicePackMajor,
+                  version_.servicePackMinor) >=
+         std::tie(major, minor, servicePackMajor, servicePackMinor);
+}
+
+bool SimSystemInfo::IsWow64Process(bool* wow64) {
+  if (auto fault = calls_.Enter("IsWow64Process")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  *wow64 = wow64_;
+  return true;
+}
+
+int SimSystemInfo::GetSystemMetrics(int index) {
+  std::lock_guard lock(mutex_);
+  const auto found = metrics_.find(index);
+  return found != metrics_.end() ? found->second : 0;
+}
+
+void SimSystemInfo::SetSystemDefaultLangID(std::uint16_t language) {
+  std::lock_guard lock(mutex_);
+  language_ = language;
+}
+
+void SimSystemInfo::SetVersion(const platform::OsVersionInfo& version) {
+  std::lock_guard lock(mutex_);
+  version_ = version;
+}
+
+platform::OsVersionInfo SimSystemInfo::Version() const {
+  std::lock_guard lock(mutex_);
+  return version_;
+}
+
+void SimSystemInfo::SetWow64(bool wow64) {
+  std::lock_guard lock(mutex_);
+  wow64_ = wow64;
+}
+
+void SimSystemInfo::SetSystemMetric(int index, int value) {
+  std::lock_guard lock(mutex_);
+  metrics_[index] = value;
+}
+
+// ---- security -------------------------------------------------------------------------------
+
+SimSecurity::SimSecurity(SimCalls& calls, SimErrors& errors) : calls_(calls), errors_(errors) {
+  groups_ = {{UsersSid(), kSeGroupEnabled}, {platform::AdministratorsSid(), kSeGroupEnabled}};
+  names_[platform::AdministratorsSid()] = L"Administrators";
+  names_[UsersSid()] = L"Users";
+}
+
+bool SimSecurity::GetProcessTokenGroups(std::vector<platform::TokenGroup>* groups) {
+  if (auto fault = calls_.Enter("GetProcessTokenGroups")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  *groups = groups_;
+  return true;
+}
+
+bool SimSecurity::LookupAccountSid(const std::vector<std::uint8_t>& sid, std::wstring* name,
+                                   std::wstring* domain) {
+  if (auto fault = calls_.Enter("LookupAccountSid")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  const auto found = names_.find(sid);
+  if (found == names_.end() || !found->second) {
+    errors_.SetThreadError(kErrorNoneMapped);
+    return false;
+  }
+  *name = *found->second;
+  *domain = L"BUILTIN";
+  return true;
+}
+
+void SimSecurity::SetGroups(std::vector<platform::TokenGroup> groups) {
+  std::lock_guard lock(mutex_);
+  groups_ = std::move(groups);
+}
+
+void SimSecurity::SetAdministrator(bool member) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(groups_, [](const platform::TokenGroup& group) {
+    return group.sid == platform::AdministratorsSid();
+  });
+  if (member) groups_.push_back({platform::AdministratorsSid(), kSeGroupEnabled});
+}
+
+void SimSecurity::SetAccountName(const std::vector<std::uint8_t>& sid,
+                                 std::optional<std::wstring> name) {
+  std::lock_guard lock(mutex_);
+  names_[sid] = std::move(name);
+}
+
+// ---- shell ----------------------------------------------------------------------------------
+
+SimShell::SimShell(SimCalls& calls, SimErrors& errors, SimFileSystem& files, SimSync& sync)
+    : calls_(calls), errors_(errors), files_(files), sync_(sync) {}
+
+bool SimShell::CreateProcess(const wchar_t* applicationName, const wchar_t* commandLine,
+                             platform::ProcessInformation* out) {
+  if (auto fault = calls_.Enter("CreateProcess")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  if (applicationName == nullptr || !files_.Exists(applicationName)) {
+    errors_.SetThreadError(err::FileNotFound);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  launches_.push_back({applicationName, commandLine != nullptr
+                                            ? std::optional<std::wstring>(commandLine)
+                                            : std::nullopt});
+  out->process = sync_.CreateMutex(false, nullptr);
+  out->thread = sync_.CreateMutex(false, nullptr);
+  out->processId = nextProcessId_;
+  out->threadId = nextProcessId_ + 4;
+  nextProcessId_ += 8;
+  return true;
+}
+
+int SimShell::MessageBox(std::uintptr_t owner, const wchar_t* text, const wchar_t* caption,
+                         std::uint32_t type) {
+  if (auto fault = calls_.Enter("MessageBox")) {
+    errors_.SetThreadError(*fault);
+    return 0;
+  }
+  std::lock_guard lock(mutex_);
+  boxes_.push_back({owner, text != nullptr ? text : L"", caption != nullptr ? caption : L"", type});
+  return answer_;
+}
+
+std::vector<SimShell::Launch> SimShell::Launches() const {
+  std::lock_guard lock(mutex_);
+  return launches_;
+}
+
+std::vector<SimShell::Box> SimShell::Boxes() const {
+  std::lock_guard lock(mutex_);
+  return boxes_;
+}
+
+void SimShell::SetMessageBoxAnswer(int answer) {
+  std::lock_guard lock(mutex_);
+  answer_ = answer;
+}
+
+// ---- installer ------------------------------------------------------------------------------
+
+SimInstaller::SimInstaller(SimCalls& calls) : calls_(calls) {}
+
+const SimInstaller::Product* SimInstaller::FindLocked(const wchar_t* code) const {
+  if (code == nullptr) return nullptr;
+  for (const auto& product : products_) {
+    if (product.code == code) return &product;
+  }
+  return nullptr;
+}
+
+const SimInstaller::Product* SimInstaller::OpenLocked(MsiHandle handle) const {
+  const auto found = handles_.find(handle);
+  return found != handles_.end() ? &products_[found->second] : nullptr;
+}
+
+std::uint32_t SimInstaller::MsiSetInternalUI(std::uint32_t level) {
+  calls_.Enter("MsiSetInternalUI");
+  std::lock_guard lock(mutex_);
+  return std::exchange(uiLevel_, level);
+}
+
+std::uint32_t SimInstaller::MsiEnumProducts(std::uint32_t index, wchar_t* productCode) {
+  if (auto fault = calls_.Enter("MsiEnumProducts")) return *fault;
+  std::lock_guard lock(mutex_);
+  if (index >= products_.size()) return err::NoMoreItems;
+  std::uint32_t chars = platform::msi::ProductCodeChars;
+  return CopyInstallerText(products_[index].code, productCode, &chars);
+}
+
+std::uint32_t SimInstaller::MsiGetProductInfo(const wchar_t* product, const wchar_t* property,
+                                              wchar_t* buffer, std::uint32_t* chars) {
+  if (auto fault = calls_.Enter("MsiGetProductInfo")) return *fault;
+  std::lock_guard lock(mutex_);
+  const Product* found = FindLocked(product);
+  if (found == nullptr) return kErrorUnknownProduct;
+  const auto value = found->info.find(property != nullptr ? property : L"");
+  if (value == found->info.end()) return kErrorUnknownProperty;
+  return CopyInstallerText(value->second, buffer, chars);
+}
+
+std::uint32_t SimInstaller::MsiOpenProduct(const wchar_t* product, MsiHandle* handle) {
+  *handle = 0;
+  if (auto fault = calls_.Enter("MsiOpenProduct")) return *fault;
+  std::lock_guard lock(mutex_);
+  const Product* found = FindLocked(product);
+  if (found == nullptr) return kErrorUnknownProduct;
+  *handle = nextHandle_++;
+  handles_[*handle] = static_cast<std::size_t>(found - products_.data());
+  return err::Success;
+}
+
+std::uint32_t SimInstaller::MsiDoAction(MsiHandle handle, const wchar_t* action) {
+  if (auto fault = calls_.Enter("MsiDoAction")) return *fault;
+  std::lock_guard lock(mutex_);
+  const Product* product = OpenLocked(handle);
+  if (product == nullptr) return err::InvalidHandle;
+  return product->failingActions.count(action != nullptr ? action : L"") != 0 ? kErrorInstallFailure
+                                                                              : err::Success;
+}
+
+std::uint32_t SimInstaller::MsiGetProductProperty(MsiHandle handle, const wchar_t* property,
+                                                  wchar_t* buffer, std::uint32_t* chars) {
+  if (auto fault = calls_.Enter("MsiGetProductProperty")) return *fault;
+  std::lock_guard lock(mutex_);
+  const Product* product = OpenLocked(handle);
+  if (product == nullptr) return err::InvalidHandle;
+  const auto value = product->properties.find(property != nullptr ? property : L"");
+  // An unknown property reads as the empty text, as the installer answers.
+  return CopyInstallerText(value != product->properties.end() ? value->second : L"", buffer, chars);
+}
+
+std::uint32_t SimInstaller::MsiGetTargetPath(MsiHandle handle, const wchar_t* folder,
+                                             wchar_t* buffer, std::uint32_t* chars) {
+  if (auto fault = calls_.Enter("MsiGetTargetPath")) return *fault;
+  std::lock_guard lock(mutex_);
+  const Product* product = OpenLocked(handle);
+  if (product == nullptr) return err::InvalidHandle;
+  const auto value = product->targetPaths.find(folder != nullptr ? folder : L"");
+  if (value == product->targetPaths.end()) return kErrorDirectory;
+  return CopyInstallerText(value->second, buffer, chars);
+}
+
+std::uint32_t SimInstaller::MsiConfigureProduct(const wchar_t* product, int, int installState) {
+  if (auto fault = calls_.Enter("MsiConfigureProduct")) return *fault;
+  std::lock_guard lock(mutex_);
+  if (FindLocked(product) == nullptr) return kErrorUnknownProduct;
+  configured_.emplace_back(product, installState);
+  return err::Success;
+}
+
+std::uint32_t SimInstaller::MsiCloseHandle(MsiHandle handle) {
+  if (auto fault = calls_.Enter("MsiCloseHandle")) return *fault;
+  std::lock_guard lock(mutex_);
+  return handles_.erase(handle) != 0 ? err::Success : err::InvalidHandle;
+}
+
+void SimInstaller::AddProduct(Product product) {
+  std::lock_guard lock(mutex_);
+  products_.push_back(std::move(product));
+}
+
+std::uint32_t SimInstaller::UiLevel() const {
+  std::lock_guard lock(mutex_);
+  return uiLevel_;
+}
+
+std::size_t SimInstaller::OpenHandleCount() const {
+  std::lock_guard lock(mutex_);
+  return handles_.size();
+}
+
+std::vector<std::pair<std::wstring, int>> SimInstaller::Configured() const {
+  std::lock_guard lock(mutex_);
+  return configured_;
+}
+
+// ---- network --------------------------------------------------------------------------------
+
+SimNetwork::SimNetwork(SimCalls& calls) : calls_(calls) {
+  adapters_.push_back({"{6B29FC40-CA47-1067-B31D-00DD010662DA}", platform::net::IfTypeEthernet,
+                       L"Local Area Connection"});
+}
+
+std::uint32_t SimNetwork::GetAdaptersAddresses(std::uint32_t, std::uint32_t,
+                                               std::vector<platform::AdapterAddress>* adapters,
+                                               std::uint32_t* bytes) {
+  if (auto fault = calls_.Enter("GetAdaptersAddresses")) return *fault;
+  std::lock_guard lock(mutex_);
+  if (adapters_.empty()) return platform::net::ErrorNoData;
+  const auto needed = static_cast<std::uint32_t>(adapters_.size()) * kBytesPerAdapter;
+  if (adapters == nullptr || bytes == nullptr || *bytes < needed) {
+    if (bytes != nullptr) *bytes = needed;
+    return platform::net::ErrorBufferOverflow;
+  }
+  *adapters = adapters_;
+  return err::Success;
+}
+
+bool SimNetwork::QueryPhysicalMedium(const std::wstring& adapterName, std::uint32_t* medium) {
+  if (calls_.Enter("QueryPhysicalMedium")) return false;
+  std::lock_guard lock(mutex_);
+  const auto found = media_.find(adapterName);
+  if (found == media_.end()) return false;
+  *medium = found->second;
+  return true;
+}
+
+void SimNetwork::SetAdapters(std::vector<platform::AdapterAddress> adapters) {
+  std::lock_guard lock(mutex_);
+  adapters_ = std::move(adapters);
+}
+
+void SimNetwork::SetPhysicalMedium(const std::wstring& adapterName, std::uint32_t medium) {
+  std::lock_guard lock(mutex_);
+  media_[adapterName] = medium;
+}
+
+}  // namespace kvd::sim

@@ -1,0 +1,174 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/api/ISystemFacts.h"
+#include "platform/sim/SimCommon.h"
+#include "platform/sim/SimFileSystem.h"
+#include "platform/sim/SimSync.h"
+#include "platform/sim/SimSystem.h"
+
+namespace kvd::sim {
+
+// The system's version and facts: a 64-bit Windows 7 Service Pack 1 workstation by default.
+class SimSystemInfo final : public platform::ISystemInfo {
+ public:
+  SimSystemInfo(SimCalls& calls, SimErrors& errors);
+  std::uint16_t GetSystemDefaultLangID() override;
+  bool GetVersionEx(platform::OsVersionInfo* out) override;
+  bool VerifyVersionAtLeast(std::uint32_t major, std::uint32_t minor,
+                            std::uint16_t servicePackMajor,
+                            std::uint16_t servicePackMinor) override;
+  bool IsWow64Process(bool* wow64) override;
+  int GetSystemMetrics(int index) override;
+
+  void SetSystemDefaultLangID(std::uint16_t language);
+  void SetVersion(const platform::OsVersionInfo& version);
+  platform::OsVersionInfo Version() const;
+  void SetWow64(bool wow64);
+  void SetSystemMetric(int index, int value);
+
+ private:
+  SimCalls& calls_;
+  SimErrors& errors_;
+  mutable std::mutex mutex_;
+  std::uint16_t language_ = 0x0409;
+  platform::OsVersionInfo version_;
+  bool wow64_ = true;
+  std::map<int, int> metrics_;
+};
+
+// The process token's groups and the names of their accounts: by default the user is a member
+// of BUILTIN\Administrators (and of Users).
+class SimSecurity final : public platform::ISecurity {
+ public:
+  SimSecurity(SimCalls& calls, SimErrors& errors);
+  bool GetProcessTokenGroups(std::vector<platform::TokenGroup>* groups) override;
+  bool LookupAccountSid(const std::vector<std::uint8_t>& sid, std::wstring* name,
+                        std::wstring* domain) override;
+
+  void SetGroups(std::vector<platform::TokenGroup> groups);
+  void SetAdministrator(bool member);  // adds or removes the Administrators group
+  // The account name of a SID; nullopt: LookupAccountSid answers ERROR_NONE_MAPPED.
+  void SetAccountName(const std::vector<std::uint8_t>& sid, std::optional<std::wstring> name);
+
+ private:
+  SimCalls& calls_;
+  SimErrors& errors_;
+  mutable std::mutex mutex_;
+  std::vector<platform::TokenGroup> groups_;
+  std::map<std::vector<std::uint8_t>, std::optional<std::wstring>> names_;
+};
+
+// Programs started and message boxes shown. A started program's handles are unnamed sync
+// objects of the machine (closable and waitable: a wait answers at once, as for a program that
+// has already ended).
+class SimShell final : public platform::IShell {
+ public:
+  struct Launch {
+    std::wstring application;
+    std::optional<std::wstring> commandLine;
+  };
+  struct Box {
+    std::uintptr_t owner = 0;
+    std::wstring text;
+    std::wstring caption;
+    std::uint32_t type = 0;
+  };
+
+  SimShell(SimCalls& calls, SimErrors& errors, SimFileSystem& files, SimSync& sync);
+  bool CreateProcess(const wchar_t* applicationName, const wchar_t* commandLine,
+                     platform::ProcessInformation* out) override;
+  int MessageBox(std::uintptr_t owner, const wchar_t* text, const wchar_t* caption,
+                 std::uint32_t type) override;
+
+  std::vector<Launch> Launches() const;
+  std::vector<Box> Boxes() const;
+  void SetMessageBoxAnswer(int answer);
+
+ private:
+  SimCalls& calls_;
+  SimErrors& errors_;
+  SimFileSystem& files_;
+  SimSync& sync_;
+  mutable std::mutex mutex_;
+  std::vector<Launch> launches_;
+  std::vector<Box> boxes_;
+  int answer_ = platform::mb::IdOk;
+  std::uint32_t nextProcessId_ = 0x2000;
+};
+
+// Installed Windows Installer products.
+class SimInstaller final : public platform::IInstaller {
+ public:
+  struct Product {
+    std::wstring code;                                 // "{...}"
+    std::map<std::wstring, std::wstring> info;         // MsiGetProductInfo: "Publisher", ...
+    std::map<std::wstring, std::wstring> properties;   // MsiGetProductProperty: "ModelName"
+    std::map<std::wstring, std::wstring> targetPaths;  // MsiGetTargetPath: "INSTALLDIR"
+    std::set<std::wstring> failingActions;             // MsiDoAction answers ERROR_INSTALL_FAILURE
+  };
+
+  explicit SimInstaller(SimCalls& calls);
+  std::uint32_t MsiSetInternalUI(std::uint32_t level) override;
+  std::uint32_t MsiEnumProducts(std::uint32_t index, wchar_t* productCode) override;
+  std::uint32_t MsiGetProductInfo(const wchar_t* product, const wchar_t* property, wchar_t* buffer,
+                                  std::uint32_t* chars) override;
+  std::uint32_t MsiOpenProduct(const wchar_t* product, platform::MsiHandle* handle) override;
+  std::uint32_t MsiDoAction(platform::MsiHandle handle, const wchar_t* action) override;
+  std::uint32_t MsiGetProductProperty(platform::MsiHandle handle, const wchar_t* property,
+                                      wchar_t* buffer, std::uint32_t* chars) override;
+  std::uint32_t MsiGetTargetPath(platform::MsiHandle handle, const wchar_t* folder, wchar_t* buffer,
+                                 std::uint32_t* chars) override;
+  std::uint32_t MsiConfigureProduct(const wchar_t* product, int installLevel,
+                                    int installState) override;
+  std::uint32_t MsiCloseHandle(platform::MsiHandle handle) override;
+
+  void AddProduct(Product product);
+  std::uint32_t UiLevel() const;
+  std::size_t OpenHandleCount() const;
+  // MsiConfigureProduct calls, in order: product code and install state.
+  std::vector<std::pair<std::wstring, int>> Configured() const;
+
+ private:
+  const Product* FindLocked(const wchar_t* code) const;
+  const Product* OpenLocked(platform::MsiHandle handle) const;
+
+  SimCalls& calls_;
+  mutable std::mutex mutex_;
+  std::vector<Product> products_;
+  std::map<platform::MsiHandle, std::size_t> handles_;
+  platform::MsiHandle nextHandle_ = 0x100;
+  std::uint32_t uiLevel_ = 5;  // INSTALLUILEVEL_FULL
+  std::vector<std::pair<std::wstring, int>> configured_;
+};
+
+// Network adapters: one wired adapter by default.
+class SimNetwork final : public platform::INetwork {
+ public:
+  explicit SimNetwork(SimCalls& calls);
+  std::uint32_t GetAdaptersAddresses(std::uint32_t family, std::uint32_t flags,
+                                     std::vector<platform::AdapterAddress>* adapters,
+                                     std::uint32_t* bytes) override;
+  bool QueryPhysicalMedium(const std::wstring& adapterName, std::uint32_t* medium) override;
+
+  void SetAdapters(std::vector<platform::AdapterAddress> adapters);
+  // The medium the NDIS query answers for an adapter; absent: the query fails.
+  void SetPhysicalMedium(const std::wstring& adapterName, std::uint32_t medium);
+
+  // What one adapter takes in the system's buffer, for the size the first call answers.
+  static constexpr std::uint32_t kBytesPerAdapter = 448;
+
+ private:
+  SimCalls& calls_;
+  mutable std::mutex mutex_;
+  std::vector<platform::AdapterAddress> adapters_;
+  std::map<std::wstring, std::uint32_t> media_;
+};
+
+}  // namespace kvd::sim

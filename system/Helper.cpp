@@ -1,0 +1,444 @@
+#include "system/Helper.h"
+
+#include <algorithm>
+#include <array>
+#include <cwctype>
+
+#include "discovery/DeviceRegistry.h"
+#include "logging/Trace.h"
+#include "platform/api/Handles.h"
+#include "platform/api/Text.h"
+#include "strings/StringTable.h"
+
+KVD_TRACE_SOURCE();
+
+std::atomic<bool> g_bVista{false};
+std::atomic<bool> g_bWin7{false};
+
+namespace {
+
+using namespace kvd::platform;
+namespace kind = DUDiduzuz::kind;
+
+constexpr std::uint32_t kErrorNoneMapped = 1332;
+constexpr std::uint32_t kSeGroupEnabled = 0x4;
+constexpr std::uint32_t kSeGroupUseForDenyOnly = 0x10;
+constexpr std::uint32_t kFixedFileInfoBytes = 52;
+
+std::wstring Trim(std::wstring_view text) {
+  const auto isSpace = [](wchar_t c) {
+    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
+  };
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && isSpace(text[begin])) ++begin;
+  while (end > begin && isSpace(text[end - 1])) --end;
+  return std::wstring(text.substr(begin, end - begin));
+}
+
+std::wstring TrimBackslashes(std::wstring_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && text[begin] == L'\\') ++begin;
+  while (end > begin && text[end - 1] == L'\\') --end;
+  return std::wstring(text.substr(begin, end - begin));
+}
+
+std::wstring Lower(std::wstring_view text) { return ToLowerOrdinal(text); }
+
+// The C run-time's _wtoi: leading blanks, a sign, digits; 0 when there are none.
+int ToInt(std::wstring_view text) {
+  std::size_t at = 0;
+  while (at < text.size() && (text[at] == L' ' || text[at] == L'\t')) ++at;
+  bool negative = false;
+  if (at < text.size() && (text[at] == L'-' || text[at] == L'+')) negative = text[at++] == L'-';
+  long long value = 0;
+  for (; at < text.size() && text[at] >= L'0' && text[at] <= L'9'; ++at) {
+    value = std::min<long long>(value * 10 + (text[at] - L'0'), 0x7FFFFFFF);
+  }
+  return static_cast<int>(negative ? -value : value);
+}
+
+// An installer text in the installer's convention, grown on ERROR_MORE_DATA.
+template <class Call>
+std::uint32_t InstallerText(std::wstring& out, Call&& call) {
+  std::vector<wchar_t> buffer(64);
+  for (int round = 0; round < 8; ++round) {
+    auto chars = static_cast<std::uint32_t>(buffer.size());
+    const std::uint32_t result = call(buffer.data(), &chars);
+    if (result == err::MoreData) {
+      buffer.assign(static_cast<std::size_t>(chars) + 1, L'\0');
+      continue;
+    }
+    if (result == err::Success)
+      out.assign(buffer.data(), std::min<std::size_t>(chars, buffer.size()));
+    return result;
+  }
+  return err::MoreData;
+}
+
+}  // namespace
+
+bool CUtil::ReadRegistryValue(const std::wstring& keyPath, const std::wstring& valueName,
+                              std::uint32_t* type, std::uint8_t* buffer, std::uint32_t* size) {
+  KVD_SCOPE(L"CUtil::ReadRegistryValue");
+  if (keyPath.empty() || valueName.empty()) return false;
+  auto& registry = m_platform.registry;
+  auto key = MakeUniqueHkey(registry);
+  if (registry.OpenKeyEx(kHkeyLocalMachine, keyPath.c_str(), sam::Read | sam::Wow64_32Key,
+                         key.put()) != 0) {
+    return false;
+  }
+  return registry.QueryValueEx(key.get(), valueName.c_str(), type, buffer, size) == 0;
+}
+
+std::optional<std::vector<std::uint8_t>> CUtil::ReadRegistryBytes(const std::wstring& keyPath,
+                                                                  const std::wstring& valueName) {
+  std::uint32_t type = 0;
+  std::uint32_t size = 0;
+  if (!ReadRegistryValue(keyPath, valueName, &type, nullptr, &size)) return std::nullopt;
+  std::vector<std::uint8_t> data(size);
+  if (size == 0) return data;
+  if (!ReadRegistryValue(keyPath, valueName, &type, data.data(), &size)) return std::nullopt;
+  data.resize(std::min<std::size_t>(size, data.size()));
+  return data;
+}
+
+std::optional<std::wstring> CUtil::ReadRegistryText(const std::wstring& keyPath,
+                                                    const std::wstring& valueName) {
+  std::uint32_t type = 0;
+  std::uint32_t size = 0;
+  if (!ReadRegistryValue(keyPath, valueName, &type, nullptr, &size)) return std::nullopt;
+  if (type != regtype::Sz && type != regtype::ExpandSz) return std::nullopt;
+  std::vector<std::uint8_t> data(size);
+  if (size != 0 && !ReadRegistryValue(keyPath, valueName, &type, data.data(), &size)) {
+    return std::nullopt;
+  }
+  return FromUtf16Bytes(data.data(), std::min<std::size_t>(size, data.size()));
+}
+
+bool CUtil::GetOSName(std::wstring& name) {
+  KVD_SCOPE(L"CUtil::GetOSName");
+  OsVersionInfo version;
+  if (!m_platform.system.GetVersionEx(&version) || version.platformId != os::PlatformWin32Nt) {
+    return false;
+  }
+  const bool wow64 = IsWow64();
+  const bool workstation = version.productType == os::NtWorkstation;
+  const std::wstring& csd = version.csdVersion;
+  const auto v = std::pair(version.majorVersion, version.minorVersion);
+  if (v == std::pair(6u, 1u)) {
+    if (workstation) {
+      name = wow64 ? L"Windows 7 x64 " + csd : L"Windows 7 " + std::wstring(L" (32 bit)") + csd;
+      g_bWin7 = true;
+    } else {
+      name = (wow64 ? L"Windows Server 2008 R2 x64 " : L"Windows Server 2008 R2 ") + csd;
+    }
+  } else if (v == std::pair(6u, 0u)) {
+    if (workstation) {
+      name = wow64 ? L"Windows Vista x64 " + csd
+                   : L"Windows Vista  " + std::wstring(L" (32 bit)") + csd;
+      g_bVista = true;
+    } else {
+      name = (wow64 ? L"Windows Server 2008 x64 " : L"Windows Server 2008 ") + csd;
+    }
+  } else if (v == std::pair(5u, 1u)) {
+    name = L"Windows XP " + csd + (wow64 ? L" (64 bit)" : L" (32 bit)");
+  } else if (v == std::pair(5u, 2u)) {
+    if (!workstation) {
+      name = L"Windows Server 2003 " + csd;
+    } else if (wow64) {
+      name = L"Windows XP x64 " + csd;
+    } else if (m_platform.system.GetSystemMetrics(os::SmServerR2) != 0) {
+      name = L"Microsoft Windows Server 2003 R2 " + csd;
+    } else {
+      name = csd;
+    }
+  }
+  return true;
+}
+
+bool CUtil::IsOSSupported() {
+  KVD_SCOPE(L"CUtil::IsOSSupported");
+  return m_platform.system.VerifyVersionAtLeast(5, 1, 0, 0);
+}
+
+bool CUtil::IsVistaOrLater() {
+  KVD_SCOPE(L"CUtil::IsVistaOrLater");
+  return m_platform.system.VerifyVersionAtLeast(6, 0, 0, 0);
+}
+
+bool CUtil::IsWow64() {
+  KVD_SCOPE(L"CUtil::IsWow64");
+  bool wow64 = false;
+  return m_platform.system.IsWow64Process(&wow64) && wow64;
+}
+
+bool CUtil::IsAdmin() {
+  KVD_SCOPE(L"CUtil::IsAdmin");
+  std::vector<TokenGroup> groups;
+  if (!m_platform.security.GetProcessTokenGroups(&groups)) return false;
+  for (const TokenGroup& group : groups) {
+    if (group.sid != AdministratorsSid()) continue;
+    // A filtered token (an administrator without elevation) carries the group for deny only:
+    // it grants nothing, so it does not make the process an administrator.
+    if ((group.attributes & kSeGroupUseForDenyOnly) != 0 ||
+        (group.attributes & kSeGroupEnabled) == 0) {
+      continue;
+    }
+    std::wstring account;
+    std::wstring domain;
+    if (!m_platform.security.LookupAccountSid(group.sid, &account, &domain)) {
+      if (m_platform.errors.GetLastError() != kErrorNoneMapped) return false;
+      account = L"NONE_MAPPED";
+    }
+    KVD_LOG(kind::Debug, L"Administrators group : %s", account);
+    return true;
+  }
+  return false;
+}
+
+void CUtil::GetAppVersion(std::wstring& version) {
+  KVD_SCOPE(L"CUtil::GetAppVersion");
+  version.clear();
+  auto& process = m_platform.process;
+  std::wstring path;
+  GrowAndRetry(path, [&](wchar_t* buffer, std::uint32_t chars) {
+    return process.GetModuleFileName(0, buffer, chars);
+  });
+  const std::uint32_t size = process.GetFileVersionInfoSize(path.c_str());
+  if (size == 0) return;
+  std::vector<std::uint8_t> block(size);
+  if (!process.GetFileVersionInfo(path.c_str(), size, block.data())) return;
+  const std::uint8_t* fixed = nullptr;
+  std::uint32_t length = 0;
+  if (!process.VerQueryValue(block.data(), L"\\", &fixed, &length) || fixed == nullptr ||
+      length != kFixedFileInfoBytes) {
+    return;
+  }
+  const auto word = [fixed](std::size_t offset) {
+    return static_cast<int>(fixed[offset] | (fixed[offset + 1] << 8));
+  };
+  // dwFileVersionMS at offset 8, dwFileVersionLS at 12: high word first.
+  version = kvd::fmt::Format(L"%d.%d.%d.%d", word(10), word(8), word(14), word(12));
+}
+
+bool CUtil::GetBrevaneBinFolder(std::wstring& folder) {
+  KVD_SCOPE(L"CUtil::GetBrevaneBinFolder");
+  const std::wstring installFolder =
+      TrimBackslashes(ReadRegistryText(CDeviceRegistry::kSuiteKey, L"InstallFolder").value_or(L""));
+  // Without the suite's folder there is no bin folder: a path made from nothing would name a
+  // folder on the current drive that anyone could create.
+  if (installFolder.empty()) {
+    folder.clear();
+    return false;
+  }
+  folder = installFolder + L"\\Brevane\\bin";
+  return true;
+}
+
+bool CUtil::IsTechnicalInfoPresent(std::wstring& path) {
+  KVD_SCOPE(L"CUtil::IsTechnicalInfoPresent");
+  KVD_LOG(kind::Debug, L"Checking for the technical info exe in the installed folder.");
+  std::wstring folder;
+  if (!GetBrevaneBinFolder(folder)) {
+    path.clear();
+    KVD_LOG(kind::Debug, L"The path  %s  not exists.", path);
+    return false;
+  }
+  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  path = folder + L"\\" + L"qvtechinf.exe";
+  FileAttributeData attributes;
+  if (m_platform.files.GetFileAttributesEx(path.c_str(), &attributes) &&
+      (attributes.attributes & file::AttributeDirectory) == 0) {
+    return true;
+  }
+  KVD_LOG(kind::Debug, L"The path  %s  not exists.", path);
+  return false;
+}
+
+void CUtil::LaunchTechnicalnfoExe(const std::wstring& path) {
+  KVD_SCOPE(L"CUtil::LaunchTechnicalnfoExe");
+  KVD_LOG(kind::Info, L"Launches Technical Info Application");
+  ProcessInformation started;
+  if (m_platform.shell.CreateProcess(path.c_str(), nullptr, &started)) {
+    // Not waited for.
+    m_platform.sync.CloseHandle(started.thread);
+    m_platform.sync.CloseHandle(started.process);
+    return;
+  }
+  KVD_LOG(kind::Debug, L"Failed to lauch the TechnicalInfo exe.");
+  m_platform.shell.MessageBox(0, GlobalLag.GetString(L"TECHNICAL_INFO_ERR").c_str(),
+                              GlobalLag.GetString(L"TITLE").c_str(), mb::Ok);
+}
+
+bool CUtil::IsWin7UpgradeIssueExists() {
+  KVD_SCOPE(L"CUtil::IsWin7UpgradeIssueExists");
+  if (!g_bWin7) {
+    KVD_LOG(kind::Debug, L"Non Win7 OS");
+    return false;
+  }
+  const std::optional<std::wstring> version = ReadRegistryText(kKleKey, L"Version");
+  if (!version) return true;
+  const std::size_t dot = version->find(L'.');
+  const std::wstring major = dot == std::wstring::npos ? std::wstring() : version->substr(0, dot);
+  const int number = ToInt(major);
+  KVD_LOG(kind::Debug, L"The KLE Version : %d", number);
+  if (number < 13) {
+    KVD_LOG(kind::Debug, L"Win7 upgrade issue exists.");
+    return true;
+  }
+  KVD_LOG(kind::Debug, L"No Win7 upgrade issue.");
+  return false;
+}
+
+std::wstring CUtil::GetInstallDirForModel(const std::wstring& model) {
+  KVD_SCOPE(L"CUtil::GetInstallDirForModel");
+  auto& installer = m_platform.installer;
+  installer.MsiSetInternalUI(msi::UiLevelNone | msi::UiLevelSourceResOnly);
+  const std::wstring wanted = Lower(Trim(model));
+  // Any answer but success ends the walk: an error repeated for every index would never end it.
+  for (std::uint32_t index = 0;; ++index) {
+    std::array<wchar_t, msi::ProductCodeChars> code{};
+    if (installer.MsiEnumProducts(index, code.data()) != err::Success) break;
+
+    std::wstring publisher;
+    if (InstallerText(publisher, [&](wchar_t* buffer, std::uint32_t* chars) {
+          return installer.MsiGetProductInfo(code.data(), L"Publisher", buffer, chars);
+        }) != err::Success) {
+      continue;
+    }
+    const std::wstring maker = Lower(Trim(publisher));
+    if (maker.find(L"quvari") == std::wstring::npos && maker.find(L"qv") == std::wstring::npos) {
+      continue;
+    }
+
+    MsiHandle product = 0;
+    if (installer.MsiOpenProduct(code.data(), &product) != err::Success) continue;
+    struct Close {
+      IInstaller& installer;
+      MsiHandle handle;
+      ~Close() { installer.MsiCloseHandle(handle); }
+    } close{installer, product};
+
+    bool costed = true;
+    for (const wchar_t* action : {L"CostInitialize", L"FileCost", L"CostFinalize"}) {
+      if (installer.MsiDoAction(product, action) != err::Success) {
+        costed = false;
+        break;
+      }
+    }
+    if (!costed) continue;
+
+    std::wstring modelName;
+    if (InstallerText(modelName,
+                      [&](wchar_t* buffer, std::uint32_t* chars) {
+                        return installer.MsiGetProductProperty(product, L"ModelName", buffer,
+                                                               chars);
+                      }) != err::Success ||
+        modelName.empty()) {
+      continue;
+    }
+    const std::wstring lowerModel = Lower(modelName);
+    if (wanted.find(lowerModel) == std::wstring::npos) continue;
+
+    std::wstring target;
+    if (InstallerText(target, [&](wchar_t* buffer, std::uint32_t* chars) {
+          return installer.MsiGetTargetPath(product, L"INSTALLDIR", buffer, chars);
+        }) != err::Success) {
+      continue;
+    }
+    return Trim(TrimBackslashes(target) + L"\\" + lowerModel);
+  }
+  return {};
+}
+
+bool CUtil::HasScanButton(const std::wstring& driverKey) {
+  KVD_SCOPE(L"CUtil::HasScanButton");
+  CDeviceRegistry device(*this);
+  const std::optional<std::uint8_t> value = device.DeviceDataFirstByte(driverKey, L"HasScanButton");
+  return value && *value == 2;
+}
+
+bool CUtil::IsADFSupported(const std::wstring& driverKey) {
+  KVD_SCOPE(L"CUtil::IsADFSupported");
+  CDeviceRegistry device(*this);
+  const std::wstring path = CDeviceRegistry::DeviceDataKey(driverKey);
+  const std::optional<std::uint8_t> tma = device.DeviceDataFirstByte(driverKey, L"TMASupported");
+  if (!tma) {
+    KVD_LOG(kind::Debug, L"Failed to get the TMASupported value from registry. Path: %s", path);
+    return false;
+  }
+  if (*tma != 0) {
+    KVD_LOG(kind::Debug, L"No ADF Support.");
+    return false;
+  }
+  std::uint32_t type = 0;
+  std::uint32_t size = 0;
+  if (!ReadRegistryValue(path, L"ADFSupported", &type, nullptr, &size)) {
+    KVD_LOG(kind::Debug, L"Failed to get the ADFSupported value from registry. Path: %s", path);
+    return false;
+  }
+  const std::optional<std::uint8_t> adf = device.DeviceDataFirstByte(driverKey, L"ADFSupported");
+  if (!adf) return false;
+  if (*adf != 0) {
+    KVD_LOG(kind::Debug, L"ADF Supported.");
+    return true;
+  }
+  KVD_LOG(kind::Debug, L"No ADF Support.");
+  return false;
+}
+
+std::uint32_t CUtil::EnumAdapterAddresses(std::vector<AdapterAddress>& adapters) {
+  KVD_SCOPE(L"CUtil::EnumAdapterAddresses");
+  adapters.clear();
+  auto& network = m_platform.network;
+  std::uint32_t bytes = 0;
+  const std::uint32_t first =
+      network.GetAdaptersAddresses(net::AfInet, net::GaaFlagIncludePrefix, nullptr, &bytes);
+  if (first != err::Success && first != net::ErrorBufferOverflow && first != net::ErrorNoData) {
+    return first;
+  }
+  if (bytes == 0) return err::Success;
+  return network.GetAdaptersAddresses(net::AfInet, net::GaaFlagIncludePrefix, &adapters, &bytes);
+}
+
+bool CUtil::GetConnectionType() {
+  KVD_SCOPE(L"CUtil::GetConnectionType");
+  std::vector<AdapterAddress> adapters;
+  if (EnumAdapterAddresses(adapters) != err::Success || adapters.empty()) return false;
+  if (IsVistaOrLater()) return adapters.front().ifType == net::IfTypeIeee80211;
+  // The adapter's name is in the system's ANSI code page (1252 here); GUID names are ASCII.
+  std::wstring name;
+  for (const char c : adapters.front().adapterName) {
+    name.push_back(static_cast<wchar_t>(static_cast<unsigned char>(c)));
+  }
+  std::uint32_t medium = 0;
+  return m_platform.network.QueryPhysicalMedium(name, &medium) && (medium & 1u) != 0;
+}
+
+bool CUtil::GetDeviceName(const std::wstring& model, std::wstring& name) {
+  KVD_SCOPE(L"CUtil::GetDeviceName");
+  if (model.empty()) return false;
+  auto& registry = m_platform.registry;
+  auto key = MakeUniqueHkey(registry);
+  // Read access is all that enumerating needs.
+  if (registry.OpenKeyEx(kHkeyLocalMachine, CDeviceRegistry::kSuiteKey,
+                         sam::Read | sam::Wow64_32Key, key.put()) != 0) {
+    KVD_LOG(kind::Debug, L"Failed to open the regkey. Path: %s", CDeviceRegistry::kSuiteKey);
+    return false;
+  }
+  const std::wstring wanted = Lower(Trim(model));
+  bool found = false;
+  for (std::uint32_t index = 0;; ++index) {
+    std::array<wchar_t, 261> subKey{};
+    auto chars = static_cast<std::uint32_t>(subKey.size());
+    if (registry.EnumKeyEx(key.get(), index, subKey.data(), &chars, nullptr) != 0) break;
+    const std::wstring stored(subKey.data(), chars);
+    if (Lower(Trim(stored)).find(wanted) != std::wstring::npos) {
+      name = stored;  // the last match wins
+      found = true;
+    }
+  }
+  return found;
+}

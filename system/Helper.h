@@ -1,0 +1,60 @@
+// system/: facts about the computer and the maker's installed software (CUtil), shared by many
+// parts of the program.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/api/Platform.h"
+
+// Set by GetOSName: the system is Windows Vista / Windows 7 workstation. Read by later checks
+// from their worker threads, hence atomic.
+extern std::atomic<bool> g_bVista;
+extern std::atomic<bool> g_bWin7;
+
+// Questions about the operating system, the maker's suite and the device's driver values.
+// Holds nothing but the ports it asks through.
+class CUtil {
+ public:
+  explicit CUtil(kvd::platform::Platform& platform) : m_platform(platform) {}
+
+  // One HKLM value (32-bit view): with `buffer` null only its type and size. False when the key
+  // or value cannot be read, or when the path or name is empty (then nothing is asked).
+  bool ReadRegistryValue(const std::wstring& keyPath, const std::wstring& valueName,
+                         std::uint32_t* type, std::uint8_t* buffer, std::uint32_t* size);
+  // The same, read in two steps into a buffer of the value's size.
+  std::optional<std::vector<std::uint8_t>> ReadRegistryBytes(const std::wstring& keyPath,
+                                                             const std::wstring& valueName);
+  // A text value (REG_SZ or REG_EXPAND_SZ, unexpanded), ending at its first NUL or its end.
+  std::optional<std::wstring> ReadRegistryText(const std::wstring& keyPath,
+                                               const std::wstring& valueName);
+
+  bool GetOSName(std::wstring& name);
+  bool IsOSSupported();
+  bool IsVistaOrLater();
+  bool IsWow64();
+  bool IsAdmin();
+  void GetAppVersion(std::wstring& version);
+  bool GetBrevaneBinFolder(std::wstring& folder);
+  bool IsTechnicalInfoPresent(std::wstring& path);
+  void LaunchTechnicalnfoExe(const std::wstring& path);
+  bool IsWin7UpgradeIssueExists();
+  std::wstring GetInstallDirForModel(const std::wstring& model);
+  bool HasScanButton(const std::wstring& driverKey);
+  bool IsADFSupported(const std::wstring& driverKey);
+  bool GetConnectionType();
+  std::uint32_t EnumAdapterAddresses(std::vector<kvd::platform::AdapterAddress>& adapters);
+  bool GetDeviceName(const std::wstring& model, std::wstring& name);
+
+  kvd::platform::Platform& Ports() { return m_platform; }
+
+ private:
+  kvd::platform::Platform& m_platform;
+};
+
+// The suite's registration of the KLE component, whose version tells the Windows 7 upgrade issue.
+inline constexpr const wchar_t* kKleKey =
+    L"SOFTWARE\\Quvari\\{4C1F7E25-8A3B-4D90-B6E2-19D5C0A7F381}";
