@@ -4,6 +4,7 @@
 #include "platform/api/Handles.h"
 #include "platform/api/Text.h"
 #include "strings/StringTable.h"
+#include "system/Helper.h"
 
 KVD_TRACE_SOURCE();
 
@@ -41,13 +42,13 @@ CKavidApp::CKavidApp(Platform& platform) : m_platform(platform) {
   }
   m_strLogFile = temp + L"\\qv_kvd.log";
 
-  // After a restart the previous log is kept and continued.
+  // After a restart the previous log is kept and continued. A second start, which the
+  // single-instance gate ends a moment later, must not take the running instance's log away.
   FileAttributeData attributes;
-  if (!IsRestartPending() &&
+  if (!IsRestartPending() && !AnotherInstanceRuns() &&
       m_platform.files.GetFileAttributesEx(m_strLogFile.c_str(), &attributes)) {
     m_platform.files.DeleteFile(m_strLogFile.c_str());
   }
-
   auto key = MakeUniqueHkey(m_platform.registry);
   const std::wstring keyPath = L"SOFTWARE\\QV\\NG\\Logging\\" + m_strExeName;
   if (m_platform.registry.CreateKeyEx(kHkeyCurrentUser, keyPath.c_str(),
@@ -80,4 +81,11 @@ bool CKavidApp::InitInstance() {
   KVD_LOG(DUDiduzuz::kind::Info,
           L"Start-up beyond the trace configuration and the texts is not built in this version.");
   return false;
+}
+
+bool CKavidApp::IsRestartPending() const { return CUtil(m_platform).IsRestartPending(); }
+
+bool CKavidApp::AnotherInstanceRuns() const {
+  auto mutex = MakeUniqueSync(m_platform.sync, m_platform.sync.CreateMutex(false, L"KVD_MUTEX"));
+  return mutex.valid() && m_platform.errors.GetLastError() == err::AlreadyExists;
 }

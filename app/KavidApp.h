@@ -18,9 +18,10 @@ class CKavidApp {
   const std::wstring& ExecutableName() const { return m_strExeName; }
   const std::wstring& LogFilePath() const { return m_strLogFile; }
 
-  // Whether a restart requested by a repair is pending. Placeholder until the restart-and-resume
-  // support exists: always false, so every start begins a fresh log.
-  bool IsRestartPending() const { return false; }
+  // Whether this program asked for the reboot that started it.
+  bool IsRestartPending() const;
+  // Whether another instance holds the single-instance mutex.
+  bool AnotherInstanceRuns() const;
 
   int m_nDeviceIndex = -1;
   std::uint16_t m_LangID = 0;

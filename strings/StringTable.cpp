@@ -34,7 +34,7 @@ std::wstring WithLineBreaks(std::wstring text) {
 }  // namespace
 
 std::uint16_t GetDefaultLanguage(kvd::platform::ISystemInfo& system) {
-  KVD_SCOPE(L"::GetDefaultLanguage");
+  KVD_SCOPE(L"GetDefaultLanguage");
   const std::uint16_t systemLanguage = system.GetSystemDefaultLangID();
   const std::uint16_t primary = systemLanguage & kPrimaryMask;
   const std::uint16_t sub = systemLanguage >> 10;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cwctype>
+#include <mutex>
+#include <thread>
 
 #include "discovery/DeviceRegistry.h"
 #include "logging/Trace.h"
@@ -14,6 +16,8 @@ KVD_TRACE_SOURCE();
 
 std::atomic<bool> g_bVista{false};
 std::atomic<bool> g_bWin7{false};
+std::atomic<kvd::platform::SyncHandle> g_hListenEvent{0};
+std::atomic<kvd::platform::WindowHandle> g_hWatchTarget{0};
 
 namespace {
 
@@ -441,4 +445,152 @@ bool CUtil::GetDeviceName(const std::wstring& model, std::wstring& name) {
     }
   }
   return found;
+}
+
+namespace {
+constexpr std::uint32_t kWatchMs = 80000;
+constexpr std::uint32_t kWmNotResponding = kvd::platform::kWmUser + 6;
+
+std::mutex& WatchersLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::vector<std::thread>& Watchers() {
+  static std::vector<std::thread> threads;
+  return threads;
+}
+
+void WatcherThreadProc(Platform& platform) {
+  KVD_SCOPE(L"CUtil::WatcherThreadProc");
+  const SyncHandle event = g_hListenEvent.load();
+  const std::uint32_t waited =
+      event != 0 ? platform.sync.WaitForSingleObject(event, kWatchMs) : wait::Failed;
+  if (waited != wait::Object0) {
+    KVD_LOG(kind::Info, L"Thread timeout");
+    const WindowHandle target = g_hWatchTarget.load();
+    platform.messages.SendMessage(target, kWmNotResponding, 0xFFFFFFFFu, 0);
+    platform.shell.MessageBox(target, GlobalLag.GetString(L"SCANER_NOT_RESPONDING").c_str(),
+                              GlobalLag.GetString(L"NOT_RESPONDING").c_str(), mb::Ok);
+  }
+  KVD_LOG(kind::Info, L"Exit Thread watch");
+  if (event != 0) platform.sync.ResetEvent(event);
+}
+}  // namespace
+
+void CUtil::StartWatcher(std::uintptr_t thread) {
+  KVD_SCOPE(L"CUtil::StartWatcher");
+  if (thread == 0) return;
+  KVD_LOG(kind::Info, L"Start Thread watch");
+  Platform& platform = m_platform;
+  std::lock_guard<std::mutex> lock(WatchersLock());
+  Watchers().emplace_back([&platform] { WatcherThreadProc(platform); });
+}
+
+void CUtil::JoinWatchers() {
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard<std::mutex> lock(WatchersLock());
+    threads.swap(Watchers());
+  }
+  for (auto& thread : threads) thread.join();
+}
+
+namespace {
+bool DeleteRunValue(Platform& platform) {
+  auto& registry = platform.registry;
+  auto run = MakeUniqueHkey(registry);
+  if (registry.OpenKeyEx(kHkeyLocalMachine, kRunKey, sam::AllAccess | sam::Wow64_32Key,
+                         run.put()) != 0) {
+    return false;
+  }
+  return registry.DeleteValue(run.get(), L"KVD_Path") == 0;
+}
+
+bool DeleteRestartKey(Platform& platform) {
+  return platform.registry.DeleteKeyEx(kHkeyLocalMachine, kRestartKey, sam::Wow64_32Key) == 0;
+}
+}  // namespace
+
+bool CUtil::RestartMachine() {
+  KVD_SCOPE(L"CUtil::RestartMachine");
+  auto& registry = m_platform.registry;
+  {
+    auto key = MakeUniqueHkey(registry);
+    if (registry.CreateKeyEx(kHkeyLocalMachine, kRestartKey, sam::Write | sam::Wow64_32Key,
+                             key.put(), nullptr) != 0) {
+      return false;
+    }
+    const auto ok = ToUtf16Bytes(L"OK", true);
+    if (registry.SetValueEx(key.get(), L"Restart", regtype::Sz, ok.data(),
+                            static_cast<std::uint32_t>(ok.size())) != 0) {
+      return false;
+    }
+  }
+  std::wstring path;
+  GrowAndRetry(path, [&](wchar_t* buffer, std::uint32_t chars) {
+    return m_platform.process.GetModuleFileName(0, buffer, chars);
+  });
+  {
+    // Quoted: an unquoted path with blanks in a Run entry lets a program planted at its first
+    // blank ("C:\Program.exe") start elevated at the next logon.
+    auto run = MakeUniqueHkey(registry);
+    const auto quoted = ToUtf16Bytes(L"\"" + path + L"\"", true);
+    if (registry.OpenKeyEx(kHkeyLocalMachine, kRunKey, sam::Write | sam::Wow64_32Key, run.put()) !=
+            0 ||
+        registry.SetValueEx(run.get(), L"KVD_Path", regtype::Sz, quoted.data(),
+                            static_cast<std::uint32_t>(quoted.size())) != 0) {
+      KVD_LOG(kind::Debug, L"Failed to write the path in the startup. ");
+    }
+  }
+
+  // From here on every failure takes both marks away again: a mark left behind would claim a
+  // restart that never happened, or start the program at every logon.
+  auto fail = [this] {
+    DeleteRestartKey(m_platform);
+    DeleteRunValue(m_platform);
+    return false;
+  };
+  auto& security = m_platform.security;
+  SyncHandle tokenHandle = 0;
+  if (!security.OpenProcessToken(token::AdjustPrivileges | token::Query, &tokenHandle)) {
+    return fail();
+  }
+  auto tokenOwner = MakeUniqueSync(m_platform.sync, tokenHandle);
+  std::uint64_t luid = 0;
+  if (!security.LookupPrivilegeValue(L"SeShutdownPrivilege", &luid)) return fail();
+  // TRUE with ERROR_NOT_ALL_ASSIGNED means the privilege was not enabled.
+  if (!security.AdjustTokenPrivileges(tokenOwner.get(), luid) ||
+      m_platform.errors.GetLastError() != err::Success) {
+    return fail();
+  }
+  if (!security.InitiateSystemShutdownEx(nullptr, 0, false, true, token::ShutdownReasonSoftware)) {
+    KVD_LOG(kind::Debug, L"The system refused to restart: error %u",
+            m_platform.errors.GetLastError());
+    return fail();
+  }
+  return true;
+}
+
+bool CUtil::IsRestartPending() {
+  KVD_SCOPE(L"CUtil::IsRestartPending");
+  const std::optional<std::wstring> value = ReadRegistryText(kRestartKey, L"Restart");
+  return value && EqualsNoCase(Trim(*value), L"OK");
+}
+
+void CUtil::RemoveRestartMarks() {
+  KVD_SCOPE(L"CUtil::RemoveRestartMarks");
+  KVD_LOG(kind::Info, L"KVD Run at startup");
+  if (!DeleteRestartKey(m_platform)) {
+    KVD_LOG(kind::Debug, L"Failed to delete KVD auto start details information from registry.");
+  }
+  auto& registry = m_platform.registry;
+  auto run = MakeUniqueHkey(registry);
+  if (registry.OpenKeyEx(kHkeyLocalMachine, kRunKey, sam::AllAccess | sam::Wow64_32Key,
+                         run.put()) != 0) {
+    KVD_LOG(kind::Debug, L"Start up registry entry not found");
+    return;
+  }
+  if (registry.DeleteValue(run.get(), L"KVD_Path") != 0) {
+    KVD_LOG(kind::Debug, L"Failed to delete KVD auto start");
+  }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +15,11 @@
 // from their worker threads, hence atomic.
 extern std::atomic<bool> g_bVista;
 extern std::atomic<bool> g_bWin7;
+
+// The process-wide "Listen_Event" (auto-reset) and the window the watchdog reports to (the
+// diagnosis page; none until the host window sets it).
+extern std::atomic<kvd::platform::SyncHandle> g_hListenEvent;
+extern std::atomic<kvd::platform::WindowHandle> g_hWatchTarget;
 
 // Questions about the operating system, the maker's suite and the device's driver values.
 // Holds nothing but the ports it asks through.
@@ -49,11 +55,28 @@ class CUtil {
   std::uint32_t EnumAdapterAddresses(std::vector<kvd::platform::AdapterAddress>& adapters);
   bool GetDeviceName(const std::wstring& model, std::wstring& name);
 
+  // Leaves the two marks that make the next start resume (the restart flag and the program's
+  // Run entry) and asks the system to reboot; true only when the reboot was really requested.
+  bool RestartMachine();
+  // The restart flag is there: this program asked for the reboot that started it.
+  bool IsRestartPending();
+  // Removes both marks (the host window does it at start when a restart is pending).
+  void RemoveRestartMarks();
+
+  // Watches a worker that talks to the scanner: unless "Listen_Event" is signalled within 80
+  // seconds, the diagnosis page is told that the scanner does not respond. thread 0 starts nothing.
+  void StartWatcher(std::uintptr_t thread);
+  // Waits until every watchdog started so far has ended (tests, orderly exit).
+  static void JoinWatchers();
+
   kvd::platform::Platform& Ports() { return m_platform; }
 
  private:
   kvd::platform::Platform& m_platform;
 };
+
+inline constexpr const wchar_t* kRestartKey = L"SOFTWARE\\KVD";
+inline constexpr const wchar_t* kRunKey = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 // The suite's registration of the KLE component, whose version tells the Windows 7 upgrade issue.
 inline constexpr const wchar_t* kKleKey =

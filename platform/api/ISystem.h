@@ -131,7 +131,7 @@ inline constexpr std::uint32_t Failed = 0xFFFFFFFFu;
 inline constexpr std::uint32_t Infinite = 0xFFFFFFFFu;
 }  // namespace wait
 
-// Kernel synchronisation objects (mutexes; events come with their first user).
+// Kernel synchronisation objects: mutexes and events.
 class ISync {
  public:
   virtual ~ISync() = default;
@@ -146,6 +146,20 @@ class ISync {
 
   // ReleaseMutex: false when the caller does not own it.
   virtual bool ReleaseMutex(SyncHandle handle) = 0;
+
+  // CreateEventW(nullptr, manualReset, initialState, name): name null makes an unnamed event; a
+  // named one that exists already is opened, with last error ERROR_ALREADY_EXISTS. 0 on failure.
+  // An auto-reset event releases one waiter per SetEvent and is then non-signalled again; a
+  // SetEvent while nobody waits stays pending for the next wait.
+  virtual SyncHandle CreateEvent(bool manualReset, bool initialState, const wchar_t* name) = 0;
+
+  // OpenEventW(EVENT_ALL_ACCESS, FALSE, name): 0 when there is no such event
+  // (ERROR_FILE_NOT_FOUND).
+  virtual SyncHandle OpenEvent(const wchar_t* name) = 0;
+
+  // SetEvent / ResetEvent.
+  virtual bool SetEvent(SyncHandle handle) = 0;
+  virtual bool ResetEvent(SyncHandle handle) = 0;
 
   // CloseHandle.
   virtual bool CloseHandle(SyncHandle handle) = 0;

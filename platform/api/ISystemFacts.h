@@ -71,7 +71,28 @@ class ISecurity {
   // set; ERROR_NONE_MAPPED 1332 when the SID has no account name).
   virtual bool LookupAccountSid(const std::vector<std::uint8_t>& sid, std::wstring* name,
                                 std::wstring* domain) = 0;
+
+  // OpenProcessToken(GetCurrentProcess(), access, token): the token is closed with
+  // ISync::CloseHandle. false on failure (last error set).
+  virtual bool OpenProcessToken(std::uint32_t access, SyncHandle* token) = 0;
+  // LookupPrivilegeValueW(nullptr, name, luid): the LUID as one number.
+  virtual bool LookupPrivilegeValue(const wchar_t* name, std::uint64_t* luid) = 0;
+  // AdjustTokenPrivileges(token, FALSE, one privilege enabled, 0, nullptr, nullptr). Windows
+  // answers TRUE with last error ERROR_NOT_ALL_ASSIGNED (1300) when the token lacks the
+  // privilege; the last error is ERROR_SUCCESS when it was really enabled.
+  virtual bool AdjustTokenPrivileges(SyncHandle token, std::uint64_t luid) = 0;
+  // InitiateSystemShutdownExW(nullptr, message, timeout, forceAppsClosed, reboot, reason).
+  virtual bool InitiateSystemShutdownEx(const wchar_t* message, std::uint32_t timeoutSeconds,
+                                        bool forceAppsClosed, bool reboot,
+                                        std::uint32_t reason) = 0;
 };
+
+namespace token {
+inline constexpr std::uint32_t Query = 0x0008;
+inline constexpr std::uint32_t AdjustPrivileges = 0x0020;
+inline constexpr std::uint32_t ErrorNotAllAssigned = 1300;
+inline constexpr std::uint32_t ShutdownReasonSoftware = 0x00030000;
+}  // namespace token
 
 // PROCESS_INFORMATION: both handles are the caller's to close (ISync::CloseHandle).
 struct ProcessInformation {

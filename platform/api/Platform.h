@@ -4,6 +4,7 @@
 #include "platform/api/IRegistry.h"
 #include "platform/api/ISystem.h"
 #include "platform/api/ISystemFacts.h"
+#include "platform/api/IWindowMessages.h"
 #include "platform/api/IXml.h"
 
 namespace kvd::platform {
@@ -25,6 +26,7 @@ struct Platform {
   IShell& shell;
   IInstaller& installer;
   INetwork& network;
+  IWindowMessages& messages;
 };
 
 // Some ports of a platform replaced by others (a recorder, a manual clock, the real files under a
@@ -44,6 +46,7 @@ struct PortOverrides {
   IShell* shell = nullptr;
   IInstaller* installer = nullptr;
   INetwork* network = nullptr;
+  IWindowMessages* messages = nullptr;
 };
 
 inline Platform Overridden(const Platform& base, const PortOverrides& with) {
@@ -63,7 +66,8 @@ inline Platform Overridden(const Platform& base, const PortOverrides& with) {
                   pick(with.security, base.security),
                   pick(with.shell, base.shell),
                   pick(with.installer, base.installer),
-                  pick(with.network, base.network)};
+                  pick(with.network, base.network),
+                  pick(with.messages, base.messages)};
 }
 
 }  // namespace kvd::platform

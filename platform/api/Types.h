@@ -48,6 +48,7 @@ inline constexpr std::uint32_t ResourceTypeNotFound = 1813;
 inline constexpr std::uint32_t KeyDeleted = 1018;
 inline constexpr std::uint32_t BadPathname = 161;
 inline constexpr std::uint32_t DirNotEmpty = 145;
+inline constexpr std::uint32_t InvalidWindowHandle = 1400;
 }  // namespace err
 
 // HRESULT values the core names.

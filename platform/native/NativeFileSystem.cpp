@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -286,28 +287,90 @@ void NativeClock::Sleep(std::uint32_t milliseconds) {
   std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+namespace {
+struct NativeObject {
+  virtual ~NativeObject() = default;
+};
+struct NativeMutex final : NativeObject {
+  std::recursive_timed_mutex mutex;
+};
+struct NativeEvent final : NativeObject {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool manualReset = false;
+  bool signalled = false;
+};
+NativeObject* ObjectOf(platform::SyncHandle handle) {
+  return reinterpret_cast<NativeObject*>(handle);
+}
+}  // namespace
+
 platform::SyncHandle NativeSync::CreateMutex(bool initialOwner, const wchar_t*) {
-  auto* mutex = new std::recursive_timed_mutex();
-  if (initialOwner) mutex->lock();
-  return reinterpret_cast<platform::SyncHandle>(mutex);
+  auto* object = new NativeMutex();
+  if (initialOwner) object->mutex.lock();
+  return reinterpret_cast<platform::SyncHandle>(static_cast<NativeObject*>(object));
 }
 
 std::uint32_t NativeSync::WaitForSingleObject(platform::SyncHandle handle,
                                               std::uint32_t milliseconds) {
-  auto* mutex = reinterpret_cast<std::recursive_timed_mutex*>(handle);
-  if (mutex->try_lock()) return platform::wait::Object0;
-  if (milliseconds == 0) return platform::wait::Timeout;
-  return mutex->try_lock_for(std::chrono::milliseconds(milliseconds)) ? platform::wait::Object0
-                                                                      : platform::wait::Timeout;
+  NativeObject* object = ObjectOf(handle);
+  if (auto* mutex = dynamic_cast<NativeMutex*>(object)) {
+    if (mutex->mutex.try_lock()) return platform::wait::Object0;
+    if (milliseconds == 0) return platform::wait::Timeout;
+    return mutex->mutex.try_lock_for(std::chrono::milliseconds(milliseconds))
+               ? platform::wait::Object0
+               : platform::wait::Timeout;
+  }
+  auto* event = dynamic_cast<NativeEvent*>(object);
+  if (event == nullptr) return platform::wait::Failed;
+  std::unique_lock<std::mutex> lock(event->mutex);
+  const auto ready = [event] { return event->signalled; };
+  if (milliseconds == platform::wait::Infinite) {
+    event->changed.wait(lock, ready);
+  } else if (!event->changed.wait_for(lock, std::chrono::milliseconds(milliseconds), ready)) {
+    return platform::wait::Timeout;
+  }
+  if (!event->manualReset) event->signalled = false;
+  return platform::wait::Object0;
 }
 
 bool NativeSync::ReleaseMutex(platform::SyncHandle handle) {
-  reinterpret_cast<std::recursive_timed_mutex*>(handle)->unlock();
+  auto* mutex = dynamic_cast<NativeMutex*>(ObjectOf(handle));
+  if (mutex == nullptr) return false;
+  mutex->mutex.unlock();
   return true;
 }
 
 bool NativeSync::CloseHandle(platform::SyncHandle handle) {
-  delete reinterpret_cast<std::recursive_timed_mutex*>(handle);
+  delete ObjectOf(handle);
+  return true;
+}
+
+platform::SyncHandle NativeSync::CreateEvent(bool manualReset, bool initialState, const wchar_t*) {
+  auto* event = new NativeEvent();
+  event->manualReset = manualReset;
+  event->signalled = initialState;
+  return reinterpret_cast<platform::SyncHandle>(static_cast<NativeObject*>(event));
+}
+
+platform::SyncHandle NativeSync::OpenEvent(const wchar_t*) { return 0; }
+
+bool NativeSync::SetEvent(platform::SyncHandle handle) {
+  auto* event = dynamic_cast<NativeEvent*>(ObjectOf(handle));
+  if (event == nullptr) return false;
+  {
+    std::lock_guard<std::mutex> lock(event->mutex);
+    event->signalled = true;
+  }
+  event->changed.notify_all();
+  return true;
+}
+
+bool NativeSync::ResetEvent(platform::SyncHandle handle) {
+  auto* event = dynamic_cast<NativeEvent*>(ObjectOf(handle));
+  if (event == nullptr) return false;
+  std::lock_guard<std::mutex> lock(event->mutex);
+  event->signalled = false;
   return true;
 }
 

@@ -56,7 +56,7 @@ class NativeClock : public platform::IClock {
   void Sleep(std::uint32_t milliseconds) override;
 };
 
-// Unnamed recursive mutexes only.
+// Unnamed recursive mutexes and unnamed events only.
 class NativeSync : public platform::ISync {
  public:
   platform::SyncHandle CreateMutex(bool initialOwner, const wchar_t* name) override;
@@ -64,6 +64,11 @@ class NativeSync : public platform::ISync {
                                     std::uint32_t milliseconds) override;
   bool ReleaseMutex(platform::SyncHandle handle) override;
   bool CloseHandle(platform::SyncHandle handle) override;
+  platform::SyncHandle CreateEvent(bool manualReset, bool initialState,
+                                   const wchar_t* name) override;
+  platform::SyncHandle OpenEvent(const wchar_t* name) override;
+  bool SetEvent(platform::SyncHandle handle) override;
+  bool ResetEvent(platform::SyncHandle handle) override;
 };
 
 // The Linux path for a Windows path.

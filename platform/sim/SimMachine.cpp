@@ -27,17 +27,21 @@ constexpr std::string_view kFailable[] = {
     // IErrors
     "FormatMessage",
     // ISync
-    "CreateMutex", "WaitForSingleObject", "ReleaseMutex",
+    "CreateMutex", "WaitForSingleObject", "ReleaseMutex", "CreateEvent", "OpenEvent", "SetEvent",
+    "ResetEvent",
     // IXmlFactory
     "CreateDocument",
     // ISystemInfo, ISecurity, IShell
     "GetVersionEx", "VerifyVersionAtLeast", "IsWow64Process", "GetProcessTokenGroups",
-    "LookupAccountSid", "CreateProcess", "MessageBox",
+    "LookupAccountSid", "CreateProcess", "MessageBox", "OpenProcessToken", "LookupPrivilegeValue",
+    "AdjustTokenPrivileges", "InitiateSystemShutdownEx",
     // IInstaller (MsiSetInternalUI cannot fail)
     "MsiEnumProducts", "MsiGetProductInfo", "MsiOpenProduct", "MsiDoAction",
     "MsiGetProductProperty", "MsiGetTargetPath", "MsiConfigureProduct", "MsiCloseHandle",
     // INetwork
     "GetAdaptersAddresses", "QueryPhysicalMedium",
+    // IWindowMessages
+    "SendMessage", "PostMessage",
     // Not here, because they cannot fail: GetTickCount, Sleep, OutputDebugString, GetLastError,
     // SetLastError, GetCommandLine, GetCurrentProcessId, GetCurrentThreadId.
 };
@@ -54,12 +58,13 @@ SimMachine::SimMachine()
       sync_(calls_, errors_, clock_),
       xml_(calls_, files_),
       system_(calls_, errors_),
-      security_(calls_, errors_),
+      security_(calls_, errors_, sync_),
       shell_(calls_, errors_, files_, sync_),
       installer_(calls_),
       network_(calls_),
-      ports_{registry_, files_, environment_, process_,  clock_, debug_,     errors_,
-             sync_,     xml_,   system_,      security_, shell_, installer_, network_} {
+      windows_(calls_, errors_, clock_),
+      ports_{registry_, files_,  environment_, process_, clock_,     debug_,   errors_, sync_,
+             xml_,      system_, security_,    shell_,   installer_, network_, windows_} {
   // The executable is a file like any other: it can be searched for, opened and read.
   files_.PutFile(process_.ModulePath(), {'M', 'Z'});
 }

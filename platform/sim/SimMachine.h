@@ -12,6 +12,7 @@
 #include "platform/sim/SimSync.h"
 #include "platform/sim/SimSystem.h"
 #include "platform/sim/SimSystemFacts.h"
+#include "platform/sim/SimWindows.h"
 #include "platform/sim/SimXml.h"
 #include "platform/sim/VersionBlock.h"
 
@@ -43,12 +44,14 @@ class SimMachine {
   SimShell& Shell() { return shell_; }
   SimInstaller& Installer() { return installer_; }
   SimNetwork& Network() { return network_; }
+  SimWindows& Messages() { return windows_; }
 
   // The n-th call (1 = the next one) from now of the port method named `method` (its name in
   // the interface: "OpenKeyEx", "CreateFile", "WaitForSingleObject", ...) fails with `code`:
   // an LStatus method returns it, a bool/handle/count method fails and sets it as last error,
   // an HRESULT method returns HRESULT_FROM_WIN32(code). persistent: that call and every later
-  // one. "CloseHandle" is one method for files and mutexes, as it is one call on Windows.
+  // one. "CloseHandle" is one method for files, mutexes and events, as it is one call on
+  // Windows.
   // Methods that cannot fail on Windows (GetTickCount, Sleep, GetLastError, GetCommandLine,
   // ...) and unknown names throw std::invalid_argument, so that a misspelt name is not a fault
   // that silently never fires.
@@ -72,6 +75,9 @@ class SimMachine {
   SimShell shell_;
   SimInstaller installer_;
   SimNetwork network_;
+  // Last of the sub-objects, so that its UI thread has ended before anything a handler may use
+  // is destroyed.
+  SimWindows windows_;
   platform::Platform ports_;
 };
 

@@ -11,6 +11,9 @@ using platform::SyncHandle;
 namespace {
 // A thread that ends signals nobody, so a blocked waiter looks at its mutex's owner this often.
 constexpr auto kOwnerCheck = std::chrono::milliseconds(2);
+// The sim clock is moved by other threads without telling anyone, so a timed event wait looks
+// at it this often.
+constexpr auto kClockCheck = std::chrono::milliseconds(1);
 constexpr std::wstring_view kLocalPrefix = L"Local\\";
 }  // namespace
 
@@ -23,9 +26,26 @@ std::wstring SimSync::ObjectName(std::wstring_view name) {
   return std::wstring(name);
 }
 
-std::shared_ptr<SimSync::Mutex> SimSync::NamedLocked(const std::wstring& name) const {
+std::shared_ptr<SimSync::Object> SimSync::NamedLocked(const std::wstring& name) const {
   auto it = named_.find(name);
   return it == named_.end() ? nullptr : it->second.lock();
+}
+
+void SimSync::NameLocked(const std::wstring& name, const std::shared_ptr<Object>& object) {
+  for (auto it = named_.begin(); it != named_.end();) {
+    it = it->second.expired() ? named_.erase(it) : std::next(it);
+  }
+  named_[name] = object;
+}
+
+std::shared_ptr<SimSync::Object> SimSync::FindLocked(SyncHandle handle, Kind kind) {
+  auto it = handles_.find(handle);
+  // A handle to an object of another type is refused as Windows refuses it: invalid handle.
+  if (it == handles_.end() || it->second->kind != kind) {
+    errors_.SetThreadError(err::InvalidHandle);
+    return nullptr;
+  }
+  return it->second;
 }
 
 SyncHandle SimSync::CreateMutex(bool initialOwner, const wchar_t* name) {
@@ -35,24 +55,25 @@ SyncHandle SimSync::CreateMutex(bool initialOwner, const wchar_t* name) {
   }
   std::lock_guard lock(mutex_);
   const std::wstring objectName = name == nullptr ? std::wstring() : ObjectName(name);
-  std::shared_ptr<Mutex> object;
+  std::shared_ptr<Object> object;
   if (!objectName.empty()) object = NamedLocked(objectName);
   if (object) {
+    // The name belongs to an event: Windows answers ERROR_INVALID_HANDLE.
+    if (object->kind != Kind::Mutex) {
+      errors_.SetThreadError(err::InvalidHandle);
+      return 0;
+    }
     // An existing mutex is opened as it is: initialOwner only applies to the creator.
     errors_.SetThreadError(err::AlreadyExists);
   } else {
-    object = std::make_shared<Mutex>();
+    object = std::make_shared<Object>();
+    object->kind = Kind::Mutex;
     object->name = objectName;
     if (initialOwner) {
       object->owner = CurrentThread();
       object->recursion = 1;
     }
-    if (!objectName.empty()) {
-      for (auto it = named_.begin(); it != named_.end();) {
-        it = it->second.expired() ? named_.erase(it) : std::next(it);
-      }
-      named_[objectName] = object;
-    }
+    if (!objectName.empty()) NameLocked(objectName, object);
     errors_.SetThreadError(err::Success);
   }
   const SyncHandle handle = calls_.NextHandle();
@@ -72,12 +93,19 @@ std::uint32_t SimSync::WaitForSingleObject(SyncHandle handle, std::uint32_t mill
     errors_.SetThreadError(err::InvalidHandle);
     return wait::Failed;
   }
-  const std::shared_ptr<Mutex> object = it->second;
+  // The waiter keeps the object alive: another thread may close the handle meanwhile.
+  const std::shared_ptr<Object> object = it->second;
+  return object->kind == Kind::Mutex ? WaitForMutex(lock, *object, milliseconds)
+                                     : WaitForEvent(lock, *object, milliseconds);
+}
+
+std::uint32_t SimSync::WaitForMutex(std::unique_lock<std::mutex>& lock, Object& object,
+                                    std::uint32_t milliseconds) {
   const std::shared_ptr<ThreadLife> me = CurrentThread();
   const bool forever = milliseconds == wait::Infinite;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   for (;;) {
-    if (object->heldElsewhere) {
+    if (object.heldElsewhere) {
       if (!forever) {
         lock.unlock();
         clock_.Advance(milliseconds);
@@ -86,18 +114,18 @@ std::uint32_t SimSync::WaitForSingleObject(SyncHandle handle, std::uint32_t mill
       changed_.wait(lock);
       continue;
     }
-    if (!object->owner) {
-      object->owner = me;
-      object->recursion = 1;
+    if (!object.owner) {
+      object.owner = me;
+      object.recursion = 1;
       return wait::Object0;
     }
-    if (object->owner == me) {
-      ++object->recursion;
+    if (object.owner == me) {
+      ++object.recursion;
       return wait::Object0;
     }
-    if (!object->owner->alive.load()) {
-      object->owner = me;
-      object->recursion = 1;
+    if (!object.owner->alive.load()) {
+      object.owner = me;
+      object.recursion = 1;
       return wait::Abandoned;
     }
     const auto now = std::chrono::steady_clock::now();
@@ -107,27 +135,128 @@ std::uint32_t SimSync::WaitForSingleObject(SyncHandle handle, std::uint32_t mill
   }
 }
 
+std::uint32_t SimSync::WaitForEvent(std::unique_lock<std::mutex>& lock, Object& object,
+                                    std::uint32_t milliseconds) {
+  const bool forever = milliseconds == wait::Infinite;
+  const std::uint32_t start = clock_.Tick();
+  ++blockedEventWaits_;
+  for (;;) {
+    if (object.signalled) {
+      // An auto-reset event lets exactly this waiter through; the others see it unset again.
+      if (!object.manualReset) object.signalled = false;
+      --blockedEventWaits_;
+      return wait::Object0;
+    }
+    // Unsigned difference: the tick wraps at 2^32 as GetTickCount does.
+    if (!forever && clock_.Tick() - start >= milliseconds) {
+      --blockedEventWaits_;
+      return wait::Timeout;
+    }
+    if (forever) {
+      changed_.wait(lock);
+    } else {
+      changed_.wait_for(lock, kClockCheck);
+    }
+  }
+}
+
 bool SimSync::ReleaseMutex(SyncHandle handle) {
   if (auto fault = calls_.Enter("ReleaseMutex")) {
     errors_.SetThreadError(*fault);
     return false;
   }
   std::unique_lock lock(mutex_);
-  auto it = handles_.find(handle);
-  if (it == handles_.end()) {
-    errors_.SetThreadError(err::InvalidHandle);
-    return false;
-  }
-  Mutex& object = *it->second;
-  if (!object.owner || object.owner != CurrentThread()) {
+  const std::shared_ptr<Object> object = FindLocked(handle, Kind::Mutex);
+  if (!object) return false;
+  if (!object->owner || object->owner != CurrentThread()) {
     errors_.SetThreadError(simerr::NotOwner);
     return false;
   }
-  if (--object.recursion == 0) {
-    object.owner.reset();
+  if (--object->recursion == 0) {
+    object->owner.reset();
     lock.unlock();
     changed_.notify_all();
   }
+  return true;
+}
+
+SyncHandle SimSync::CreateEvent(bool manualReset, bool initialState, const wchar_t* name) {
+  if (auto fault = calls_.Enter("CreateEvent")) {
+    errors_.SetThreadError(*fault);
+    return 0;
+  }
+  std::lock_guard lock(mutex_);
+  const std::wstring objectName = name == nullptr ? std::wstring() : ObjectName(name);
+  std::shared_ptr<Object> object;
+  if (!objectName.empty()) object = NamedLocked(objectName);
+  if (object) {
+    if (object->kind != Kind::Event) {
+      errors_.SetThreadError(err::InvalidHandle);
+      return 0;
+    }
+    // An existing event keeps its reset mode and state: the arguments only apply to the creator.
+    errors_.SetThreadError(err::AlreadyExists);
+  } else {
+    object = std::make_shared<Object>();
+    object->kind = Kind::Event;
+    object->name = objectName;
+    object->manualReset = manualReset;
+    object->signalled = initialState;
+    if (!objectName.empty()) NameLocked(objectName, object);
+    errors_.SetThreadError(err::Success);
+  }
+  const SyncHandle handle = calls_.NextHandle();
+  handles_[handle] = std::move(object);
+  return handle;
+}
+
+SyncHandle SimSync::OpenEvent(const wchar_t* name) {
+  if (auto fault = calls_.Enter("OpenEvent")) {
+    errors_.SetThreadError(*fault);
+    return 0;
+  }
+  std::lock_guard lock(mutex_);
+  const std::wstring objectName = name == nullptr ? std::wstring() : ObjectName(name);
+  std::shared_ptr<Object> object;
+  if (!objectName.empty()) object = NamedLocked(objectName);
+  if (!object) {
+    errors_.SetThreadError(err::FileNotFound);
+    return 0;
+  }
+  if (object->kind != Kind::Event) {
+    errors_.SetThreadError(err::InvalidHandle);
+    return 0;
+  }
+  errors_.SetThreadError(err::Success);
+  const SyncHandle handle = calls_.NextHandle();
+  handles_[handle] = std::move(object);
+  return handle;
+}
+
+bool SimSync::SetEvent(SyncHandle handle) {
+  if (auto fault = calls_.Enter("SetEvent")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    const std::shared_ptr<Object> object = FindLocked(handle, Kind::Event);
+    if (!object) return false;
+    object->signalled = true;
+  }
+  changed_.notify_all();
+  return true;
+}
+
+bool SimSync::ResetEvent(SyncHandle handle) {
+  if (auto fault = calls_.Enter("ResetEvent")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  const std::shared_ptr<Object> object = FindLocked(handle, Kind::Event);
+  if (!object) return false;
+  object->signalled = false;
   return true;
 }
 
@@ -149,9 +278,10 @@ void SimSync::HoldElsewhere(std::wstring_view name) {
   const std::wstring objectName = ObjectName(name);
   auto object = NamedLocked(objectName);
   if (!object) {
-    object = std::make_shared<Mutex>();
+    object = std::make_shared<Object>();
+    object->kind = Kind::Mutex;
     object->name = objectName;
-    named_[objectName] = object;
+    NameLocked(objectName, object);
   }
   object->heldElsewhere = true;
   elsewhere_[objectName] = std::move(object);
@@ -170,12 +300,24 @@ void SimSync::ReleaseElsewhere(std::wstring_view name) {
 
 bool SimSync::MutexExists(std::wstring_view name) const {
   std::lock_guard lock(mutex_);
-  return NamedLocked(ObjectName(name)) != nullptr;
+  const auto object = NamedLocked(ObjectName(name));
+  return object != nullptr && object->kind == Kind::Mutex;
+}
+
+bool SimSync::EventExists(std::wstring_view name) const {
+  std::lock_guard lock(mutex_);
+  const auto object = NamedLocked(ObjectName(name));
+  return object != nullptr && object->kind == Kind::Event;
 }
 
 std::size_t SimSync::OpenHandleCount() const {
   std::lock_guard lock(mutex_);
   return handles_.size();
+}
+
+std::size_t SimSync::BlockedEventWaits() const {
+  std::lock_guard lock(mutex_);
+  return blockedEventWaits_;
 }
 
 }  // namespace kvd::sim

@@ -119,7 +119,8 @@ void SimSystemInfo::SetSystemMetric(int index, int value) {
 
 // ---- security -------------------------------------------------------------------------------
 
-SimSecurity::SimSecurity(SimCalls& calls, SimErrors& errors) : calls_(calls), errors_(errors) {
+SimSecurity::SimSecurity(SimCalls& calls, SimErrors& errors, SimSync& sync)
+    : calls_(calls), errors_(errors), sync_(sync) {
   groups_ = {{UsersSid(), kSeGroupEnabled}, {platform::AdministratorsSid(), kSeGroupEnabled}};
   names_[platform::AdministratorsSid()] = L"Administrators";
   names_[UsersSid()] = L"Users";
@@ -150,6 +151,81 @@ bool SimSecurity::LookupAccountSid(const std::vector<std::uint8_t>& sid, std::ws
   *name = *found->second;
   *domain = L"BUILTIN";
   return true;
+}
+
+namespace {
+constexpr std::uint64_t kShutdownLuid = 19;  // SE_SHUTDOWN_PRIVILEGE
+}  // namespace
+
+bool SimSecurity::OpenProcessToken(std::uint32_t, platform::SyncHandle* token) {
+  if (auto fault = calls_.Enter("OpenProcessToken")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  // A token is a kernel handle like any other: closed with CloseHandle.
+  *token = sync_.CreateMutex(false, nullptr);
+  return *token != 0;
+}
+
+bool SimSecurity::LookupPrivilegeValue(const wchar_t* name, std::uint64_t* luid) {
+  if (auto fault = calls_.Enter("LookupPrivilegeValue")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  if (name == nullptr || std::wstring(name) != L"SeShutdownPrivilege") {
+    errors_.SetThreadError(1313);  // ERROR_NO_SUCH_PRIVILEGE
+    return false;
+  }
+  *luid = kShutdownLuid;
+  return true;
+}
+
+bool SimSecurity::AdjustTokenPrivileges(platform::SyncHandle, std::uint64_t luid) {
+  if (auto fault = calls_.Enter("AdjustTokenPrivileges")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  const bool assigned = luid == kShutdownLuid && holdsShutdown_;
+  privilegeEnabled_ = privilegeEnabled_ || assigned;
+  errors_.SetThreadError(assigned ? err::Success : platform::token::ErrorNotAllAssigned);
+  return true;
+}
+
+bool SimSecurity::InitiateSystemShutdownEx(const wchar_t*, std::uint32_t timeoutSeconds,
+                                           bool forceAppsClosed, bool reboot,
+                                           std::uint32_t reason) {
+  if (auto fault = calls_.Enter("InitiateSystemShutdownEx")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  if (!privilegeEnabled_ || !shutdownAccepted_) {
+    errors_.SetThreadError(privilegeEnabled_ ? 1115 : 1314);  // shutdown in progress / no privilege
+    return false;
+  }
+  shutdowns_.push_back({reboot, forceAppsClosed, timeoutSeconds, reason});
+  return true;
+}
+
+void SimSecurity::SetHoldsShutdownPrivilege(bool holds) {
+  std::lock_guard lock(mutex_);
+  holdsShutdown_ = holds;
+}
+
+void SimSecurity::SetShutdownAccepted(bool accepted) {
+  std::lock_guard lock(mutex_);
+  shutdownAccepted_ = accepted;
+}
+
+std::vector<SimSecurity::Shutdown> SimSecurity::Shutdowns() const {
+  std::lock_guard lock(mutex_);
+  return shutdowns_;
+}
+
+bool SimSecurity::PrivilegeEnabled() const {
+  std::lock_guard lock(mutex_);
+  return privilegeEnabled_;
 }
 
 void SimSecurity::SetGroups(std::vector<platform::TokenGroup> groups) {

@@ -47,10 +47,29 @@ class SimSystemInfo final : public platform::ISystemInfo {
 // of BUILTIN\Administrators (and of Users).
 class SimSecurity final : public platform::ISecurity {
  public:
-  SimSecurity(SimCalls& calls, SimErrors& errors);
+  SimSecurity(SimCalls& calls, SimErrors& errors, SimSync& sync);
   bool GetProcessTokenGroups(std::vector<platform::TokenGroup>* groups) override;
   bool LookupAccountSid(const std::vector<std::uint8_t>& sid, std::wstring* name,
                         std::wstring* domain) override;
+
+  bool OpenProcessToken(std::uint32_t access, platform::SyncHandle* token) override;
+  bool LookupPrivilegeValue(const wchar_t* name, std::uint64_t* luid) override;
+  bool AdjustTokenPrivileges(platform::SyncHandle token, std::uint64_t luid) override;
+  bool InitiateSystemShutdownEx(const wchar_t* message, std::uint32_t timeoutSeconds,
+                                bool forceAppsClosed, bool reboot, std::uint32_t reason) override;
+
+  // Whether the token holds the shutdown privilege (AdjustTokenPrivileges then answers TRUE
+  // with ERROR_NOT_ALL_ASSIGNED when it does not), and whether a shutdown request is accepted.
+  void SetHoldsShutdownPrivilege(bool holds);
+  void SetShutdownAccepted(bool accepted);
+  struct Shutdown {
+    bool reboot = false;
+    bool forceAppsClosed = false;
+    std::uint32_t timeoutSeconds = 0;
+    std::uint32_t reason = 0;
+  };
+  std::vector<Shutdown> Shutdowns() const;
+  bool PrivilegeEnabled() const;
 
   void SetGroups(std::vector<platform::TokenGroup> groups);
   void SetAdministrator(bool member);  // adds or removes the Administrators group
@@ -63,6 +82,11 @@ class SimSecurity final : public platform::ISecurity {
   mutable std::mutex mutex_;
   std::vector<platform::TokenGroup> groups_;
   std::map<std::vector<std::uint8_t>, std::optional<std::wstring>> names_;
+  SimSync& sync_;
+  bool holdsShutdown_ = true;
+  bool shutdownAccepted_ = true;
+  bool privilegeEnabled_ = false;
+  std::vector<Shutdown> shutdowns_;
 };
 
 // Programs started and message boxes shown. A started program's handles are unnamed sync

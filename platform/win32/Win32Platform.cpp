@@ -13,6 +13,7 @@
 #include "platform/api/IFileSystem.h"
 #include "platform/api/IRegistry.h"
 #include "platform/api/ISystem.h"
+#include "platform/api/IWindowMessages.h"
 
 namespace kvd::platform::win32 {
 
@@ -412,12 +413,45 @@ bool Win32Sync::ReleaseMutex(SyncHandle handle) {
   return ::ReleaseMutex(ToHandle(handle)) != FALSE;
 }
 
+SyncHandle Win32Sync::CreateEvent(bool manualReset, bool initialState, const wchar_t* name) {
+  return FromHandle(
+      ::CreateEventW(nullptr, manualReset ? TRUE : FALSE, initialState ? TRUE : FALSE, name));
+}
+
+SyncHandle Win32Sync::OpenEvent(const wchar_t* name) {
+  return FromHandle(::OpenEventW(EVENT_ALL_ACCESS, FALSE, name));
+}
+
+bool Win32Sync::SetEvent(SyncHandle handle) { return ::SetEvent(ToHandle(handle)) != FALSE; }
+
+bool Win32Sync::ResetEvent(SyncHandle handle) { return ::ResetEvent(ToHandle(handle)) != FALSE; }
+
 bool Win32Sync::CloseHandle(SyncHandle handle) { return ::CloseHandle(ToHandle(handle)) != FALSE; }
+
+// --- Window messages -----------------------------------------------------------------------------
+
+static_assert(sizeof(WindowHandle) == sizeof(HWND));
+static_assert(sizeof(std::uintptr_t) == sizeof(WPARAM) && sizeof(std::intptr_t) == sizeof(LPARAM) &&
+              sizeof(std::intptr_t) == sizeof(LRESULT));
+static_assert(kWmUser == WM_USER);
+
+std::intptr_t Win32Messages::SendMessage(WindowHandle window, std::uint32_t message,
+                                         std::uintptr_t wParam, std::intptr_t lParam) {
+  return static_cast<std::intptr_t>(::SendMessageW(reinterpret_cast<HWND>(window), message,
+                                                   static_cast<WPARAM>(wParam),
+                                                   static_cast<LPARAM>(lParam)));
+}
+
+bool Win32Messages::PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                                std::intptr_t lParam) {
+  return ::PostMessageW(reinterpret_cast<HWND>(window), message, static_cast<WPARAM>(wParam),
+                        static_cast<LPARAM>(lParam)) != FALSE;
+}
 
 // --- The whole machine ---------------------------------------------------------------------------
 
 Win32Platform::Win32Platform()
-    : ports_{registry_, files_, environment_, process_,  clock_, debug_,     errors_,
-             sync_,     xml_,   system_,      security_, shell_, installer_, network_} {}
+    : ports_{registry_, files_,  environment_, process_, clock_,     debug_,   errors_,  sync_,
+             xml_,      system_, security_,    shell_,   installer_, network_, messages_} {}
 
 }  // namespace kvd::platform::win32

@@ -100,6 +100,10 @@ class Win32Sync final : public ISync {
   SyncHandle CreateMutex(bool initialOwner, const wchar_t* name) override;
   std::uint32_t WaitForSingleObject(SyncHandle handle, std::uint32_t milliseconds) override;
   bool ReleaseMutex(SyncHandle handle) override;
+  SyncHandle CreateEvent(bool manualReset, bool initialState, const wchar_t* name) override;
+  SyncHandle OpenEvent(const wchar_t* name) override;
+  bool SetEvent(SyncHandle handle) override;
+  bool ResetEvent(SyncHandle handle) override;
   bool CloseHandle(SyncHandle handle) override;
 };
 
@@ -124,6 +128,11 @@ class Win32Security final : public ISecurity {
   bool GetProcessTokenGroups(std::vector<TokenGroup>* groups) override;
   bool LookupAccountSid(const std::vector<std::uint8_t>& sid, std::wstring* name,
                         std::wstring* domain) override;
+  bool OpenProcessToken(std::uint32_t access, SyncHandle* token) override;
+  bool LookupPrivilegeValue(const wchar_t* name, std::uint64_t* luid) override;
+  bool AdjustTokenPrivileges(SyncHandle token, std::uint64_t luid) override;
+  bool InitiateSystemShutdownEx(const wchar_t* message, std::uint32_t timeoutSeconds,
+                                bool forceAppsClosed, bool reboot, std::uint32_t reason) override;
 };
 
 class Win32Shell final : public IShell {
@@ -159,6 +168,14 @@ class Win32Network final : public INetwork {
   bool QueryPhysicalMedium(const std::wstring& adapterName, std::uint32_t* medium) override;
 };
 
+class Win32Messages final : public IWindowMessages {
+ public:
+  std::intptr_t SendMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                            std::intptr_t lParam) override;
+  bool PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                   std::intptr_t lParam) override;
+};
+
 // The real machine: one adapter per port. The adapters hold no state, so any number of these may
 // exist; Ports() refers into this object and lives as long as it does.
 class Win32Platform {
@@ -184,6 +201,7 @@ class Win32Platform {
   Win32Shell shell_;
   Win32Installer installer_;
   Win32Network network_;
+  Win32Messages messages_;
   Platform ports_;
 };
 

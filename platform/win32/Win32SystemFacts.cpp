@@ -216,6 +216,46 @@ bool Win32Security::LookupAccountSid(const std::vector<std::uint8_t>& sid, std::
   return true;
 }
 
+bool Win32Security::OpenProcessToken(std::uint32_t access, SyncHandle* token) {
+  HANDLE handle = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), access, &handle)) return false;
+  *token = FromHandle(handle);
+  return true;
+}
+
+bool Win32Security::LookupPrivilegeValue(const wchar_t* name, std::uint64_t* luid) {
+  LUID value{};
+  if (!::LookupPrivilegeValueW(nullptr, name, &value)) return false;
+  *luid = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(value.HighPart)) << 32) |
+          value.LowPart;
+  return true;
+}
+
+bool Win32Security::AdjustTokenPrivileges(SyncHandle token, std::uint64_t luid) {
+  TOKEN_PRIVILEGES privileges{};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Luid.LowPart = static_cast<DWORD>(luid & 0xFFFFFFFFu);
+  privileges.Privileges[0].Luid.HighPart = static_cast<LONG>(luid >> 32);
+  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+  // Success leaves the last error as the call set it (ERROR_NOT_ALL_ASSIGNED when the token
+  // lacks the privilege): the caller reads it.
+  ::SetLastError(ERROR_SUCCESS);
+  return ::AdjustTokenPrivileges(reinterpret_cast<HANDLE>(token), FALSE, &privileges, 0, nullptr,
+                                 nullptr) != FALSE;
+}
+
+bool Win32Security::InitiateSystemShutdownEx(const wchar_t* message, std::uint32_t timeoutSeconds,
+                                             bool forceAppsClosed, bool reboot,
+                                             std::uint32_t reason) {
+  return ::InitiateSystemShutdownExW(nullptr, const_cast<wchar_t*>(message), timeoutSeconds,
+                                     forceAppsClosed ? TRUE : FALSE, reboot ? TRUE : FALSE,
+                                     reason) != FALSE;
+}
+
+static_assert(token::Query == TOKEN_QUERY);
+static_assert(token::AdjustPrivileges == TOKEN_ADJUST_PRIVILEGES);
+static_assert(token::ErrorNotAllAssigned == ERROR_NOT_ALL_ASSIGNED);
+
 // --- Shell ---------------------------------------------------------------------------------------
 
 bool Win32Shell::CreateProcess(const wchar_t* applicationName, const wchar_t* commandLine,

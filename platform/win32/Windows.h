@@ -34,6 +34,7 @@ static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W ca
 // their full names.
 #undef CreateDirectory
 #undef CreateFile
+#undef CreateEvent
 #undef CreateMutex
 #undef DeleteFile
 #undef ExpandEnvironmentStrings
@@ -46,14 +47,19 @@ static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W ca
 #undef GetModuleFileName
 #undef GetModuleHandleEx
 #undef GetTempFileName
+#undef OpenEvent
 #undef OutputDebugString
+#undef PostMessage
 #undef SearchPath
+#undef SendMessage
 #undef SetEnvironmentVariable
 #undef VerQueryValue
 #undef CreateProcess
 #undef MessageBox
 #undef GetVersionEx
 #undef LookupAccountSid
+#undef LookupPrivilegeValue
+#undef InitiateSystemShutdownEx
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-// The environment, process, clock, error-text, debug-output and mutex ports as the program
+// The environment, process, clock, error-text, debug-output, mutex and event ports as the program
 // relies on them, checked on every target: the simulated machine natively, Windows under Wine.
 #include <gtest/gtest.h>
 
@@ -382,6 +382,123 @@ TEST_P(SystemContract, MutexOfAnEndedThreadIsAbandoned) {
   EXPECT_TRUE(sync.ReleaseMutex(mutex.get()));
   EXPECT_EQ(sync.WaitForSingleObject(mutex.get(), 0), wait::Object0);
   EXPECT_TRUE(sync.ReleaseMutex(mutex.get()));
+}
+
+// Set, reset and zero-time waits on one thread, as a script: 'S' SetEvent, 'R' ResetEvent, 'O' a
+// wait that gets the event, 'T' one that times out. An auto-reset event lets one wait through per
+// signal however often it was set; a manual-reset one stays set until reset.
+TEST_P(SystemContract, EventsResetAutomaticallyOrByHand) {
+  ISync& sync = ports().sync;
+  struct Case {
+    const char* name;
+    bool manualReset;
+    bool initialState;
+    const char* script;
+  };
+  const Case cases[] = {
+      {"AutoInitiallySet", false, true, "OTSOTSSOTSRT"},
+      {"AutoInitiallyUnset", false, false, "TTSOT"},
+      {"ManualInitiallySet", true, true, "OORTT"},
+      {"ManualInitiallyUnset", true, false, "TSOOORTSSRT"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UniqueSync event =
+        MakeUniqueSync(sync, sync.CreateEvent(c.manualReset, c.initialState, nullptr));
+    ASSERT_TRUE(event.valid());
+    int step = 0;
+    for (const char* op = c.script; *op != '\0'; ++op, ++step) {
+      SCOPED_TRACE("step " + std::to_string(step) + " '" + std::string(1, *op) + "'");
+      switch (*op) {
+        case 'S':
+          EXPECT_TRUE(sync.SetEvent(event.get()));
+          break;
+        case 'R':
+          EXPECT_TRUE(sync.ResetEvent(event.get()));
+          break;
+        case 'O':
+          EXPECT_EQ(sync.WaitForSingleObject(event.get(), 0), wait::Object0);
+          break;
+        case 'T':
+          EXPECT_EQ(sync.WaitForSingleObject(event.get(), 0), wait::Timeout);
+          break;
+        default:
+          ADD_FAILURE() << "no such step";
+          break;
+      }
+    }
+  }
+}
+
+// A named event is one object for every handle to it: a second CreateEvent opens it as it is
+// (its arguments ignored) with ERROR_ALREADY_EXISTS, OpenEvent finds it, and it is gone once
+// the last handle is closed.
+TEST_P(SystemContract, NamedEventIsOneObject) {
+  ISync& sync = ports().sync;
+  IErrors& errors = ports().errors;
+  const std::wstring name = UniqueName(L"KvdContractEvent_");
+  errors.SetLastError(err::AlreadyExists);
+  UniqueSync first = MakeUniqueSync(sync, sync.CreateEvent(false, false, name.c_str()));
+  ASSERT_TRUE(first.valid());
+  EXPECT_EQ(errors.GetLastError(), err::Success);
+  UniqueSync second = MakeUniqueSync(sync, sync.CreateEvent(true, true, name.c_str()));
+  ASSERT_TRUE(second.valid());
+  EXPECT_EQ(errors.GetLastError(), err::AlreadyExists);
+  EXPECT_NE(second.get(), first.get());
+  EXPECT_EQ(sync.WaitForSingleObject(second.get(), 0), wait::Timeout);  // not set by the open
+
+  ASSERT_TRUE(sync.SetEvent(first.get()));
+  EXPECT_EQ(sync.WaitForSingleObject(second.get(), 0), wait::Object0);
+  EXPECT_EQ(sync.WaitForSingleObject(first.get(), 0), wait::Timeout);  // still auto-reset
+
+  UniqueSync opened = MakeUniqueSync(sync, sync.OpenEvent(name.c_str()));
+  ASSERT_TRUE(opened.valid());
+  ASSERT_TRUE(sync.SetEvent(opened.get()));
+  EXPECT_EQ(sync.WaitForSingleObject(first.get(), 0), wait::Object0);
+
+  first.reset();
+  second.reset();
+  opened.reset();
+  EXPECT_EQ(sync.OpenEvent(name.c_str()), 0u);
+  EXPECT_EQ(errors.GetLastError(), err::FileNotFound);
+}
+
+// OpenEvent of a name nobody made fails with ERROR_FILE_NOT_FOUND; mutexes and events share one
+// namespace, and a name or handle of the other kind is refused as an invalid handle.
+TEST_P(SystemContract, EventNamesAndHandlesOfTheWrongKind) {
+  ISync& sync = ports().sync;
+  IErrors& errors = ports().errors;
+  EXPECT_EQ(sync.OpenEvent(UniqueName(L"KvdNoSuchEvent_").c_str()), 0u);
+  EXPECT_EQ(errors.GetLastError(), err::FileNotFound);
+
+  const std::wstring mutexName = UniqueName(L"KvdContractMutex_");
+  UniqueSync mutex = MakeUniqueSync(sync, sync.CreateMutex(false, mutexName.c_str()));
+  ASSERT_TRUE(mutex.valid());
+  EXPECT_EQ(sync.CreateEvent(false, false, mutexName.c_str()), 0u);
+  EXPECT_EQ(errors.GetLastError(), err::InvalidHandle);
+  EXPECT_EQ(sync.OpenEvent(mutexName.c_str()), 0u);
+  EXPECT_EQ(errors.GetLastError(), err::InvalidHandle);
+  EXPECT_FALSE(sync.SetEvent(mutex.get()));
+  EXPECT_EQ(errors.GetLastError(), err::InvalidHandle);
+
+  UniqueSync event = MakeUniqueSync(sync, sync.CreateEvent(true, false, nullptr));
+  ASSERT_TRUE(event.valid());
+  EXPECT_FALSE(sync.ReleaseMutex(event.get()));
+  EXPECT_EQ(errors.GetLastError(), err::InvalidHandle);
+}
+
+// A wait without end on another thread ends when the event is set, and an auto-reset event is
+// then taken: set before or after the wait began, the waiter gets it exactly once.
+TEST_P(SystemContract, AnotherThreadsWaitEndsWhenTheEventIsSet) {
+  ISync& sync = ports().sync;
+  UniqueSync event = MakeUniqueSync(sync, sync.CreateEvent(false, false, nullptr));
+  ASSERT_TRUE(event.valid());
+  std::uint32_t result = wait::Failed;
+  std::thread waiter([&] { result = sync.WaitForSingleObject(event.get(), wait::Infinite); });
+  ASSERT_TRUE(sync.SetEvent(event.get()));
+  waiter.join();
+  EXPECT_EQ(result, wait::Object0);
+  EXPECT_EQ(sync.WaitForSingleObject(event.get(), 0), wait::Timeout);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, SystemContract, ::testing::ValuesIn(test::AllTargets()),

@@ -1,0 +1,36 @@
+#include "engine/PlaceholderIssue.h"
+
+#include "logging/Trace.h"
+#include "strings/StringTable.h"
+
+KVD_TRACE_SOURCE();
+
+namespace {
+// What the placeholder's Diagnose returns: not a pass, and none of the codes a real check uses.
+constexpr int kNotBuilt = 108;
+}  // namespace
+
+CKVDPlaceholderIssue::CKVDPlaceholderIssue(const wchar_t* nameKey) : m_strNameKey(nameKey) {
+  m_strName = GlobalLag.GetString(m_strNameKey);
+}
+
+int CKVDPlaceholderIssue::Diagnose(const _DeviceDetails&) {
+  KVD_SCOPE(L"CKVDPlaceholderIssue::Diagnose");
+  m_nStatus = issue::kStatusNotRun;
+  m_nButtons = 0;
+  m_bSimulate = false;
+  m_bSimulatePass = false;
+  KVD_LOG(DUDiduzuz::kind::Info, L"The check %s is not built in this version.", m_strNameKey);
+  m_nStatus = issue::kStatusFailed;
+  m_strMessage.clear();
+  m_nErrorCode = 0;
+  return kNotBuilt;
+}
+
+int CKVDPlaceholderIssue::Fix(const _DeviceDetails&, int) {
+  KVD_SCOPE(L"CKVDPlaceholderIssue::Fix");
+  KVD_LOG(DUDiduzuz::kind::Info, L"The check %s is not built in this version.", m_strNameKey);
+  return issue::kNotFixed;
+}
+
+void CKVDPlaceholderIssue::SetHandle(kvd::platform::WindowHandle) {}

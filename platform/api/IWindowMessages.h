@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/api/Types.h"
+
+namespace kvd::platform {
+
+using WindowHandle = std::uintptr_t;  // HWND; 0 is none
+
+// Window messages between threads (user32): how the engine reports to the pages. On Windows the
+// window's thread handles them in its message loop; in the simulated machine a "UI thread" runs a
+// loop with the same semantics.
+class IWindowMessages {
+ public:
+  virtual ~IWindowMessages() = default;
+
+  // SendMessageW(window, message, wParam, lParam): handled before it returns. From another
+  // thread the caller waits until the window's thread has handled it (sent messages are handled
+  // before posted ones); from the window's own thread the handler runs at once. 0 for a window
+  // that does not exist.
+  virtual std::intptr_t SendMessage(WindowHandle window, std::uint32_t message,
+                                    std::uintptr_t wParam, std::intptr_t lParam) = 0;
+
+  // PostMessageW(window, message, wParam, lParam): queued, handled in order after pending sends.
+  // false for a window that does not exist (ERROR_INVALID_WINDOW_HANDLE 1400).
+  virtual bool PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
+                           std::intptr_t lParam) = 0;
+};
+
+inline constexpr std::uint32_t kWmUser = 0x0400;
+
+}  // namespace kvd::platform

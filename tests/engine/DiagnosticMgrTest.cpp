@@ -1,0 +1,319 @@
+// The diagnostic manager driven the way the diagnosis page drives it (timer 1004 after a posted
+// 1030, a stop on any other result, Fix, Skip), on the simulated machine's UI thread, with checks
+// whose outcomes each test sets.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "engine/DiagnosticMgr.h"
+#include "platform/sim/SimMachine.h"
+#include "system/Helper.h"
+#include "tests/support/SimRunDriver.h"
+
+namespace {
+
+using kvd::platform::WindowHandle;
+
+// A check whose results the test sets; it can also be told to hang until released.
+class ScriptedIssue : public CKVDIssue {
+ public:
+  explicit ScriptedIssue(int index) : index_(index) {}
+  int Diagnose(const _DeviceDetails&) override {
+    ++runs;
+    if (hang) {
+      std::unique_lock<std::mutex> lock(mutex_);
+      released_.wait(lock, [this] { return !hang; });
+    }
+    m_nStatus = result == issue::kPassed ? issue::kStatusPassed : issue::kStatusFailed;
+    return result;
+  }
+  int Fix(const _DeviceDetails&, int lastResult) override {
+    lastResultSeen = lastResult;
+    if (fixResult == issue::kFixed || fixResult == issue::kFixedToo)
+      m_nStatus = issue::kStatusPassed;
+    return fixResult;
+  }
+  void SetHandle(WindowHandle window) override { handle = window; }
+  void Release() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      hang = false;
+    }
+    released_.notify_all();
+  }
+
+  std::atomic<int> result{issue::kPassed};
+  std::atomic<int> fixResult{issue::kFixed};
+  std::atomic<int> runs{0};
+  std::atomic<int> lastResultSeen{0};
+  std::atomic<bool> hang{false};
+  std::atomic<WindowHandle> handle{0};
+
+ private:
+  int index_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+};
+
+struct Family {
+  const char* name;
+  _DeviceDetails device;
+  bool scanButton;
+  std::vector<int> checks;
+};
+
+_DeviceDetails Device(bool tarvel, bool ostrel, bool lumeq) {
+  _DeviceDetails device;
+  device.strDriverKey = L"{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0003";
+  device.bTarvel = tarvel;
+  device.bOstrel = ostrel;
+  device.bLumeq = lumeq;
+  return device;
+}
+
+class DiagnosticMgrRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_hListenEvent = sim_.Ports().sync.CreateEvent(false, false, L"Listen_Event");
+    manager_ = std::make_unique<CDiagnosticMgr>(sim_.Ports());
+    manager_->SetIssueFactory([this](int index) {
+      auto check = std::make_unique<ScriptedIssue>(index);
+      checks_[static_cast<std::size_t>(index)] = check.get();
+      return check;
+    });
+    manager_->Init();
+    page_ = std::make_unique<kvd::test::SimRunDriver>(sim_, *manager_);
+    window_ = page_->Window();
+    g_hWatchTarget = window_;
+    manager_->SetHandle(window_);
+    sim_.Ports().sync.SetEvent(g_hListenEvent);  // what the device page does after SetHandle
+    manager_->JoinThreads();                     // the enumeration thread took the signal
+    sim_.Messages().RunUntilIdle();
+  }
+
+  void TearDown() override {
+    for (ScriptedIssue* check : checks_) {
+      if (check != nullptr) check->Release();
+    }
+    manager_->JoinThreads();
+    EndWatchers();
+    sim_.Messages().RunUntilIdle();
+    manager_.reset();
+    g_hWatchTarget = 0;
+  }
+
+  // Lets every watchdog's 80 seconds pass on the simulated clock, whenever it began waiting.
+  void EndWatchers() {
+    std::atomic<bool> joined{false};
+    std::thread joiner([&] {
+      CUtil::JoinWatchers();
+      joined = true;
+    });
+    while (!joined) {
+      sim_.Clock().Advance(80001);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    joiner.join();
+  }
+
+  void StartRun(const _DeviceDetails& device, bool scanButton) {
+    page_->StartRun(device, scanButton);
+  }
+  void Skip() { page_->Skip(); }
+  bool FixNow() { return page_->FixNow(); }
+  std::vector<int> Started() { return page_->Started(); }
+  std::vector<std::pair<int, std::uintptr_t>> Results() { return page_->Results(); }
+  int Completions() { return page_->Completions(); }
+
+  kvd::sim::SimMachine sim_;
+  std::unique_ptr<CDiagnosticMgr> manager_;
+  std::unique_ptr<kvd::test::SimRunDriver> page_;
+  std::array<ScriptedIssue*, 13> checks_{};
+  WindowHandle window_ = 0;
+  int device_ = 0;
+};
+
+TEST_F(DiagnosticMgrRun, EachFamilyRunsItsChecksInOrder) {
+  const Family families[] = {
+      {"all-in-one with a scan button",
+       Device(false, false, false),
+       true,
+       {0, 1, 2, 3, 4, 5, 6, 7, 8, 12}},
+      {"all-in-one without a scan button",
+       Device(false, false, false),
+       false,
+       {0, 1, 2, 3, 4, 5, 6, 7, 8}},
+      {"Tarvel", Device(true, false, false), false, {0, 1, 2, 3, 5, 6, 7, 12}},
+      {"Ostrel", Device(false, true, false), true, {0, 1, 3, 5, 6, 9}},
+      {"Lumeq", Device(false, false, true), true, {0, 1, 3, 5, 10, 11}},
+  };
+  for (const auto& family : families) {
+    SCOPED_TRACE(family.name);
+    StartRun(family.device, family.scanButton);
+    EXPECT_EQ(Started(), family.checks);
+    EXPECT_EQ(Completions(), 1);
+    EXPECT_TRUE(manager_->m_bComplete);
+    EXPECT_TRUE(manager_->AllIssuesPassed());
+    for (const auto& [index, wParam] : Results()) EXPECT_EQ(wParam, 0u) << index;
+  }
+  EXPECT_EQ(page_->DevicesReady(), 1);  // the enumeration thread answered the page once
+}
+
+TEST_F(DiagnosticMgrRun, AFailureStopsTheRunUntilSkipOrFix) {
+  checks_[12]->result = 42;
+  StartRun(Device(false, false, false), true);
+  EXPECT_EQ(Started().back(), 12);
+  EXPECT_EQ(Results().back(), (std::pair<int, std::uintptr_t>{12, 42}));
+  EXPECT_EQ(Completions(), 0);
+  EXPECT_FALSE(manager_->AllIssuesPassed());
+  Skip();
+  EXPECT_EQ(Completions(), 1);
+
+  checks_[4]->result = 7;
+  StartRun(Device(false, false, false), true);
+  EXPECT_EQ(Started().back(), 4);
+  EXPECT_TRUE(FixNow());  // fixed with result 1: the run goes on from the next check
+  EXPECT_EQ(checks_[4]->lastResultSeen.load(), 7);
+  EXPECT_EQ(Started(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 12}));
+  EXPECT_EQ(Completions(), 0);  // check 12 still fails
+  EXPECT_EQ(Results().back(), (std::pair<int, std::uintptr_t>{12, 42}));
+}
+
+TEST_F(DiagnosticMgrRun, FixResults) {
+  struct Case {
+    int fixResult;
+    std::uintptr_t reported;
+    bool fixed;
+  };
+  const Case cases[] = {{1, msg::kFixSucceeded, true},
+                        {100, msg::kFixSucceeded, true},
+                        {111, msg::kFixFailed, false},
+                        {5, msg::kFixFailed, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixResult);
+    checks_[3]->result = 9;
+    checks_[3]->fixResult = c.fixResult;
+    StartRun(Device(false, true, false), false);
+    ASSERT_EQ(Started().back(), 3);
+    EXPECT_EQ(FixNow(), c.fixed);
+    const auto results = Results();
+    const auto fixReport = std::find_if(results.begin(), results.end(), [](const auto& r) {
+      return r.second == msg::kFixSucceeded || r.second == msg::kFixFailed;
+    });
+    ASSERT_NE(fixReport, results.end());
+    EXPECT_EQ(*fixReport, (std::pair<int, std::uintptr_t>{3, c.reported}));
+    EXPECT_EQ(Completions(), c.fixed ? 1 : 0);
+  }
+}
+
+TEST_F(DiagnosticMgrRun, AHoldOnCompletionIsReleasedByMovingOn) {
+  // An all-in-one device without a scan button: its last check is 8. A hold left there (a
+  // repair that needs the user) must not keep the run from completing once the user skips.
+  checks_[8]->result = 3;
+  StartRun(Device(false, false, false), false);
+  ASSERT_EQ(Started().back(), 8);
+  manager_->m_bHoldCompletion = true;
+  Skip();
+  EXPECT_EQ(Completions(), 1);
+  EXPECT_FALSE(manager_->m_bHoldCompletion);
+
+  // A new run starts without an old hold.
+  manager_->m_bHoldCompletion = true;
+  checks_[8]->result = issue::kPassed;
+  StartRun(Device(false, false, false), false);
+  EXPECT_EQ(Completions(), 1);
+}
+
+TEST_F(DiagnosticMgrRun, TheVerdictCountsOnlyTheChecksOfThisRun) {
+  checks_[9]->result = 5;  // QV Scan fails for an Ostrel device
+  StartRun(Device(false, true, false), false);
+  ASSERT_EQ(Started().back(), 9);
+  EXPECT_FALSE(manager_->AllIssuesPassed());
+  // The same manager then runs an all-in-one device, which has no check 9: all of its pass.
+  StartRun(Device(false, false, false), false);
+  EXPECT_EQ(Completions(), 1);
+  EXPECT_TRUE(manager_->AllIssuesPassed());
+}
+
+TEST_F(DiagnosticMgrRun, IndexesOutsideTheDeviceArray) {
+  manager_->MutableDevices().assign(1, Device(false, false, false));
+  EXPECT_THROW(manager_->Diagnose(1), std::invalid_argument);
+  EXPECT_FALSE(manager_->Fix(-1));
+  EXPECT_THROW(manager_->Fix(3), std::invalid_argument);
+  manager_->m_nCurrentIssue = 13;
+  EXPECT_FALSE(manager_->Fix(0));
+  EXPECT_THROW(manager_->IsTarvel(2), std::invalid_argument);
+  manager_->MutableDevices().clear();
+  EXPECT_FALSE(manager_->IsLumeq(0));
+}
+
+TEST_F(DiagnosticMgrRun, AHungScannerCheckIsReportedAfterEightySecondsOfSimulatedTime) {
+  checks_[2]->hang = true;
+  auto& devices = manager_->MutableDevices();
+  devices.assign(1, Device(true, false, false));
+  manager_->StartRun();
+  sim_.Messages().SetTimer(window_, kvd::test::SimRunDriver::kRunTimer, 100);
+  // The timer starts the run; checks 0 and 1 pass; check 2 hangs.
+  for (int step = 0; step < 100000 && checks_[2]->runs == 0; ++step) {
+    sim_.Messages().RunUntilIdle();
+    sim_.Messages().AdvanceToNextTimer();
+    std::this_thread::yield();
+  }
+  ASSERT_EQ(checks_[2]->runs.load(), 1);
+  EndWatchers();
+  sim_.Messages().RunUntilIdle();
+  EXPECT_EQ(page_->NotResponding(), 1);
+  const auto boxes = sim_.Shell().Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].owner, window_);
+
+  // The user starts again; the hung check ends later and reports into nothing.
+  manager_->StartRun();
+  const auto resultsBefore = Results().size();
+  checks_[2]->Release();
+  manager_->JoinThreads();
+  sim_.Messages().RunUntilIdle();
+  EXPECT_EQ(Results().size(), resultsBefore);
+  EXPECT_EQ(manager_->m_nCurrentIssue.load(), 0);
+}
+
+TEST(DiagnosticMgrEnumeration, WithoutTheDevicePageTheWaitTimesOut) {
+  kvd::sim::SimMachine sim;
+  g_hListenEvent = sim.Ports().sync.CreateEvent(false, false, L"Listen_Event");
+  {
+    CDiagnosticMgr manager(sim.Ports());
+    bool enumerated = false;
+    manager.SetEnumerator([&](std::vector<_DeviceDetails>& devices) {
+      devices.push_back(Device(false, false, true));
+      enumerated = true;
+    });
+    manager.Init();
+    // Nobody signals: the 20-second wait ends on the simulated clock, whenever the thread began
+    // waiting.
+    std::atomic<bool> joined{false};
+    std::thread joiner([&] {
+      manager.JoinThreads();
+      joined = true;
+    });
+    while (!joined) {
+      sim.Clock().Advance(20001);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    joiner.join();
+    EXPECT_TRUE(enumerated);
+    EXPECT_EQ(manager.Devices().size(), 1u);
+    EXPECT_TRUE(manager.IsLumeq(0));
+  }
+  EXPECT_EQ(g_hListenEvent.load(), 0u);  // the manager closed the event
+}
+
+}  // namespace
