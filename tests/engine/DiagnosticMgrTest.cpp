@@ -111,19 +111,7 @@ class DiagnosticMgrRun : public ::testing::Test {
     g_hWatchTarget = 0;
   }
 
-  // Lets every watchdog's 80 seconds pass on the simulated clock, whenever it began waiting.
-  void EndWatchers() {
-    std::atomic<bool> joined{false};
-    std::thread joiner([&] {
-      CUtil::JoinWatchers();
-      joined = true;
-    });
-    while (!joined) {
-      sim_.Clock().Advance(80001);
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    joiner.join();
-  }
+  void EndWatchers() { kvd::test::SimRunDriver::EndWatchers(sim_); }
 
   void StartRun(const _DeviceDetails& device, bool scanButton) {
     page_->StartRun(device, scanButton);

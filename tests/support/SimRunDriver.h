@@ -1,8 +1,11 @@
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -29,6 +32,21 @@ class SimRunDriver {
   }
 
   platform::WindowHandle Window() const { return window_; }
+
+  // Lets every watchdog's 80 seconds pass on the simulated clock, whenever it began waiting,
+  // and waits until they have all ended.
+  static void EndWatchers(sim::SimMachine& sim) {
+    std::atomic<bool> joined{false};
+    std::thread joiner([&joined] {
+      CUtil::JoinWatchers();
+      joined = true;
+    });
+    while (!joined) {
+      sim.Clock().Advance(80001);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    joiner.join();
+  }
 
   // Starts a run for the device at index 0, whose scan button the driver's registry records.
   void StartRun(const _DeviceDetails& device, bool scanButton) {
