@@ -66,8 +66,25 @@ CKavidApp::CKavidApp(Platform& platform) : m_platform(platform) {
   KVD_LOG(DUDiduzuz::kind::Info, L"Trace log : %s", m_strLogFile);
 }
 
+namespace {
+// The line under the operating system's name in the log.
+constexpr const wchar_t* kRule =
+    L"----------------------------------------------------------------------------";
+}  // namespace
+
+CKavidApp::~CKavidApp() {
+  KVD_SCOPE(L"CKavidApp::~CKavidApp");
+  // Without a device page to acknowledge the device list, the enumeration thread would wait
+  // out its 20 seconds before the program could end.
+  const SyncHandle listen = g_hListenEvent.load();
+  if (m_pDiagMgr && listen != 0) m_platform.sync.SetEvent(listen);
+  m_pDiagMgr.reset();
+}
+
 bool CKavidApp::InitInstance() {
   KVD_SCOPE(L"CKavidApp::InitInstance");
+  // Common controls, the banner picture and the rich-edit library come with the host window.
+
   // The texts of the system's language; without them every lookup yields empty text.
   GlobalLag.Bind(m_platform);
   GlobalLag.SetApplicationLanguage(&m_LangID);
@@ -75,12 +92,63 @@ bool CKavidApp::InitInstance() {
   GlobalLag.m_LangID = m_LangID;
   if (!GlobalLag.LoadStrings()) KVD_LOG(DUDiduzuz::kind::Error, L"GlobalLag.Load() failed");
 
+  // One instance: creating the mutex and asking whether it existed is one step, where opening
+  // first and creating afterwards would let two starts both pass.
+  auto& sync = m_platform.sync;
+  auto& shell = m_platform.shell;
+  const SyncHandle mutex = sync.CreateMutex(true, L"KVD_MUTEX");
+  if (mutex != 0 && m_platform.errors.GetLastError() == err::AlreadyExists) {
+    sync.CloseHandle(mutex);
+    shell.MessageBox(0, GlobalLag.GetString(L"APP_RUNNING").c_str(),
+                     GlobalLag.GetString(L"TITLE").c_str(), mb::Ok);
+    return false;
+  }
+  m_hMutex = mutex;
+
+  CUtil util(m_platform);
   KVD_LOG(DUDiduzuz::kind::Info, L"QV KVD Log File \r\n\r\n");
-  // The single-instance, system and administrator gates, the diagnostic manager and the host
-  // window are not part of this version: start-up ends here.
+  std::wstring os;
+  util.GetOSName(os);
+  KVD_LOG(DUDiduzuz::kind::Info, L"OS Version : %s \r\n%s", os, kRule);
+
+  if (!util.IsOSSupported()) {
+    KVD_LOG(DUDiduzuz::kind::Info, L"Doesn't have support for this Operating System.");
+    shell.MessageBox(0, GlobalLag.GetString(L"OS_INFO").c_str(),
+                     GlobalLag.GetString(L"TITLE").c_str(), mb::Ok);
+    return false;
+  }
+  if (!util.IsAdmin()) {
+    KVD_LOG(DUDiduzuz::kind::Info, L"Not logged in as administrator");
+    shell.MessageBox(0, GlobalLag.GetString(L"MSG_ADMIN").c_str(),
+                     GlobalLag.GetString(L"TITLE").c_str(), mb::Ok);
+    return false;
+  }
+  KVD_LOG(DUDiduzuz::kind::Info, L"Logged in as administrator");
+
+  // The device re-enumeration thread comes with the driver refresh.
+  g_hWatchTarget = 0;
+  if (g_hListenEvent.load() == 0) {
+    SyncHandle listen = sync.OpenEvent(L"Listen_Event");
+    if (listen == 0) listen = sync.CreateEvent(false, false, L"Listen_Event");
+    g_hListenEvent = listen;
+  }
+
+  m_pDiagMgr = std::make_unique<CDiagnosticMgr>(m_platform);
+  m_pDiagMgr->Init();
+
   KVD_LOG(DUDiduzuz::kind::Info,
-          L"Start-up beyond the trace configuration and the texts is not built in this version.");
+          L"The host window is not built in this version: the program ends after start-up.");
   return false;
+}
+
+int CKavidApp::ExitInstance() {
+  KVD_SCOPE(L"CKavidApp::ExitInstance");
+  if (m_hMutex != 0) {
+    m_platform.sync.ReleaseMutex(m_hMutex);
+    m_platform.sync.CloseHandle(m_hMutex);
+    m_hMutex = 0;
+  }
+  return 0;
 }
 
 bool CKavidApp::IsRestartPending() const { return CUtil(m_platform).IsRestartPending(); }

@@ -2,18 +2,25 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "engine/DiagnosticMgr.h"
 #include "platform/api/Platform.h"
 
 // The single application object. Its constructor configures the trace log before anything else
-// of the program runs; the rest of start-up (InitInstance) follows in later versions.
+// of the program runs; InitInstance passes the gates and creates the diagnostic manager.
 class CKavidApp {
  public:
   explicit CKavidApp(kvd::platform::Platform& platform);
+  ~CKavidApp();
+  CKavidApp(const CKavidApp&) = delete;
+  CKavidApp& operator=(const CKavidApp&) = delete;
 
   // Start-up after construction. Returns false in every case: the program runs inside it.
   bool InitInstance();
+  // Releases the single-instance mutex.
+  int ExitInstance();
 
   const std::wstring& ExecutableName() const { return m_strExeName; }
   const std::wstring& LogFilePath() const { return m_strLogFile; }
@@ -26,6 +33,8 @@ class CKavidApp {
   int m_nDeviceIndex = -1;
   std::uint16_t m_LangID = 0;
   std::uint16_t m_SelectedLangID = 1033;
+  kvd::platform::SyncHandle m_hMutex = 0;
+  std::unique_ptr<CDiagnosticMgr> m_pDiagMgr;
 
  private:
   kvd::platform::Platform& m_platform;

@@ -27,6 +27,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   {
     CKavidApp app(Machine().Ports());
     app.InitInstance();
+    app.ExitInstance();
   }
   DUDiduzuz::CLogModule::SetCurrent(nullptr);
   return 0;

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <vector>
 
 #include "app/KavidApp.h"
 #include "logging/DUDiduzuz.h"
@@ -120,6 +122,101 @@ TEST(KavidAppConstructor, ALongTempFolderIsKeptWhole) {
   sim.Environment().Put(L"TEMP", longTemp);
   CKavidApp app(sim.Ports());
   EXPECT_EQ(app.LogFilePath(), longTemp + L"\\qv_kvd.log");
+}
+
+}  // namespace
+
+namespace {
+
+struct GateCase {
+  const char* name;
+  std::function<void(kvd::sim::SimMachine&)> arrange;
+  std::vector<std::wstring> boxes;  // texts of the message boxes shown
+  bool managerCreated;
+};
+
+void PutTexts(kvd::sim::SimMachine& sim) {
+  const std::string texts =
+      "<S><String ID=\"TITLE\" Value=\"Scan Doctor\"/>"
+      "<String ID=\"APP_RUNNING\" Value=\"already running\"/>"
+      "<String ID=\"OS_INFO\" Value=\"old system\"/>"
+      "<String ID=\"MSG_ADMIN\" Value=\"not an administrator\"/></S>";
+  sim.Files().PutFile(L"C:\\Program Files (x86)\\Quvari\\Kavid\\strings\\1033.xml",
+                      {texts.begin(), texts.end()});
+}
+
+void OldSystem(kvd::sim::SimMachine& sim) {
+  auto version = sim.System().Version();
+  version.majorVersion = 5;
+  version.minorVersion = 0;
+  sim.System().SetVersion(version);
+}
+
+TEST(KavidAppInitInstance, TheGatesInTheirOrder) {
+  const GateCase cases[] = {
+      {"all pass", [](kvd::sim::SimMachine&) {}, {}, true},
+      {"another instance runs",
+       [](kvd::sim::SimMachine& sim) { sim.Sync().HoldElsewhere(L"KVD_MUTEX"); },
+       {L"already running"},
+       false},
+      {"Windows before XP", OldSystem, {L"old system"}, false},
+      {"not an administrator",
+       [](kvd::sim::SimMachine& sim) { sim.Security().SetAdministrator(false); },
+       {L"not an administrator"},
+       false},
+      {"every gate fails: only the first one speaks",
+       [](kvd::sim::SimMachine& sim) {
+         sim.Sync().HoldElsewhere(L"KVD_MUTEX");
+         OldSystem(sim);
+         sim.Security().SetAdministrator(false);
+       },
+       {L"already running"},
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    kvd::sim::SimMachine sim;
+    PutTexts(sim);
+    c.arrange(sim);
+    CKavidApp app(sim.Ports());
+    EXPECT_FALSE(app.InitInstance());
+    std::vector<std::wstring> boxes;
+    for (const auto& box : sim.Shell().Boxes()) {
+      boxes.push_back(box.text);
+      EXPECT_EQ(box.caption, L"Scan Doctor");
+      EXPECT_EQ(box.owner, 0u);
+    }
+    EXPECT_EQ(boxes, c.boxes);
+    EXPECT_EQ(app.m_pDiagMgr != nullptr, c.managerCreated);
+    if (c.managerCreated) {
+      EXPECT_TRUE(sim.Sync().EventExists(L"Listen_Event"));
+      EXPECT_NE(app.m_hMutex, 0u);
+    }
+    app.ExitInstance();
+    EXPECT_EQ(app.m_hMutex, 0u);
+  }
+}
+
+TEST(KavidAppInitInstance, LogsTheSystemAndTheAdministrator) {
+  kvd::sim::SimMachine sim;
+  DUDiduzuz::SettingsStore store(sim.Ports().sync);
+  DUDiduzuz::CLogModule logger(sim.Ports(), store);
+  DUDiduzuz::CLogModule::SetCurrent(&logger);
+  {
+    CKavidApp app(sim.Ports());
+    app.InitInstance();
+    app.ExitInstance();
+  }
+  DUDiduzuz::CLogModule::SetCurrent(nullptr);
+  const auto bytes = sim.Files().GetFile(kTemp + L"\\qv_kvd.log");
+  ASSERT_TRUE(bytes.has_value());
+  const std::wstring text = kvd::test::DecodeUtf16(*bytes);
+  EXPECT_NE(text.find(L"(I0)   OS Version : Windows 7 x64 Service Pack 1 \r\n" +
+                      std::wstring(76, L'-') + L"\r\n"),
+            std::wstring::npos);
+  EXPECT_NE(text.find(L"(I0)   Logged in as administrator\r\n"), std::wstring::npos);
+  EXPECT_NE(text.find(L"(->)   CDiagnosticMgr::Init\r\n"), std::wstring::npos);
+  EXPECT_NE(text.find(L"(DB)     Filling up the issue list.\r\n"), std::wstring::npos);
 }
 
 }  // namespace

@@ -27,6 +27,9 @@ for number, line in enumerate(lines, 1):
     elif parsed and not line.strip(" "):
         # The first information record ends in two line breaks of its own.
         continue
+    elif parsed and parsed[-1]["rest"].lstrip().startswith("OS Version : ") and line == "-" * 76:
+        # The operating system's record carries its own rule on a second line.
+        continue
     else:
         failures.append(f"line {number} does not have the record format: {line!r}")
 
@@ -48,6 +51,12 @@ elif info[0]["rest"][len("  Trace log : "):].lower() != expected_log_name.lower(
     failures.append(f"the trace log is named {info[0]['rest']!r}, expected {expected_log_name!r}")
 if not any(m["rest"] == "  QV KVD Log File " for m in parsed):
     failures.append("no 'QV KVD Log File' record")
+if not any(m["tag"] == "(I0) " and re.fullmatch(r"  OS Version : \S.* ", m["rest"]) for m in parsed):
+    failures.append("no 'OS Version : ' record naming the system")
+if not any(m["rest"] == "  Logged in as administrator" for m in parsed):
+    failures.append("no 'Logged in as administrator' record")
+if not find("(->) ", "  CDiagnosticMgr::Init"):
+    failures.append("the diagnostic manager was not created")
 errors = [m["rest"].strip() for m in parsed if m["tag"] == "(##) "]
 if errors:
     failures.append(f"error records: {errors}")

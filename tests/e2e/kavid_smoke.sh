@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Whole-program check of kavid.exe under Wine, in a prefix of its own made fresh for the run:
 # the trace configuration it writes under HKCU and the UTF-16LE trace log it leaves in %TEMP%.
-#   tests/e2e/kavid_smoke.sh <path to kavid.exe> <work folder>
+#   tests/e2e/kavid_smoke.sh <path to kavid.exe> <work folder> [<kvd_ui_driver.exe>]
+# With the UI driver, a second start while an instance runs is checked too (under xvfb-run).
 set -euo pipefail
 exe="$(readlink -f "$1")"
 work="$2"
@@ -30,3 +31,9 @@ wine reg query 'HKCU\Software\QV\NG\Logging\kavid.exe' </dev/null >"$work/smoke-
 temp_win="$(wine cmd /c 'echo %TEMP%' </dev/null 2>/dev/null | tr -d '\r')"
 temp_unix="$(winepath -u "$temp_win" </dev/null 2>/dev/null)"
 python3 "$here/check_smoke.py" "$temp_unix/qv_kvd.log" "$work/smoke-reg.txt" "$temp_win\\qv_kvd.log"
+
+if [ -n "${3:-}" ]; then
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  xvfb-run -a -s "-screen 0 1024x768x24" \
+    bash "$here/kavid_second_instance.sh" "$exe" "$(readlink -f "$3")" "$WINEPREFIX" "$temp_unix/qv_kvd.log"
+fi
