@@ -67,6 +67,7 @@ CKavidApp::CKavidApp(Platform& platform) : m_platform(platform) {
 }
 
 namespace {
+constexpr int kBannerResource = 147;
 // The line under the operating system's name in the log.
 constexpr const wchar_t* kRule =
     L"----------------------------------------------------------------------------";
@@ -83,7 +84,7 @@ CKavidApp::~CKavidApp() {
 
 bool CKavidApp::InitInstance() {
   KVD_SCOPE(L"CKavidApp::InitInstance");
-  // Common controls, the banner picture and the rich-edit library come with the host window.
+  if (m_pStartupUi != nullptr) m_pStartupUi->InitCommonControls();
 
   // The texts of the system's language; without them every lookup yields empty text.
   GlobalLag.Bind(m_platform);
@@ -125,7 +126,10 @@ bool CKavidApp::InitInstance() {
   }
   KVD_LOG(DUDiduzuz::kind::Info, L"Logged in as administrator");
 
+  m_bBanner = m_pStartupUi != nullptr && m_pStartupUi->LoadBanner(kBannerResource);
+  if (!m_bBanner) KVD_LOG(DUDiduzuz::kind::Debug, L"Failed to get bitmap from HBITMAP");
   // The device re-enumeration thread comes with the driver refresh.
+  if (m_pStartupUi != nullptr) m_pStartupUi->InitRichEdit();
   g_hWatchTarget = 0;
   if (g_hListenEvent.load() == 0) {
     SyncHandle listen = sync.OpenEvent(L"Listen_Event");

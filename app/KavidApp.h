@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "app/StartupUi.h"
 #include "engine/DiagnosticMgr.h"
 #include "platform/api/Platform.h"
 
@@ -16,6 +17,10 @@ class CKavidApp {
   ~CKavidApp();
   CKavidApp(const CKavidApp&) = delete;
   CKavidApp& operator=(const CKavidApp&) = delete;
+
+  // The Windows-only start-up work (common controls, banner, rich edit); none in tests that do
+  // not need it.
+  void SetStartupUi(IStartupUi* ui) { m_pStartupUi = ui; }
 
   // Start-up after construction. Returns false in every case: the program runs inside it.
   bool InitInstance();
@@ -34,10 +39,12 @@ class CKavidApp {
   std::uint16_t m_LangID = 0;
   std::uint16_t m_SelectedLangID = 1033;
   kvd::platform::SyncHandle m_hMutex = 0;
+  bool m_bBanner = false;
   std::unique_ptr<CDiagnosticMgr> m_pDiagMgr;
 
  private:
   kvd::platform::Platform& m_platform;
+  IStartupUi* m_pStartupUi = nullptr;
   std::wstring m_strExeName;
   std::wstring m_strLogFile;
 };

@@ -2,6 +2,7 @@
 #include "platform/win32/Windows.h"
 
 #include "app/KavidApp.h"
+#include "app/Win32StartupUi.h"
 #include "logging/DUDiduzuz.h"
 #include "platform/win32/Win32Platform.h"
 
@@ -26,6 +27,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   DUDiduzuz::CLogModule::SetCurrent(&Logger());
   {
     CKavidApp app(Machine().Ports());
+    CWin32StartupUi ui;
+    app.SetStartupUi(&ui);
     app.InitInstance();
     app.ExitInstance();
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/KavidApp.h"
+#include "app/StartupUi.h"
 #include "logging/DUDiduzuz.h"
 #include "platform/api/Text.h"
 #include "platform/sim/SimMachine.h"
@@ -217,6 +218,65 @@ TEST(KavidAppInitInstance, LogsTheSystemAndTheAdministrator) {
   EXPECT_NE(text.find(L"(I0)   Logged in as administrator\r\n"), std::wstring::npos);
   EXPECT_NE(text.find(L"(->)   CDiagnosticMgr::Init\r\n"), std::wstring::npos);
   EXPECT_NE(text.find(L"(DB)     Filling up the issue list.\r\n"), std::wstring::npos);
+}
+
+}  // namespace
+
+namespace {
+
+class RecordingUi : public IStartupUi {
+ public:
+  void InitCommonControls() override { calls.push_back("common controls"); }
+  bool LoadBanner(int id) override {
+    calls.push_back("banner " + std::to_string(id));
+    return bannerLoads;
+  }
+  void InitRichEdit() override { calls.push_back("rich edit"); }
+  std::vector<std::string> calls;
+  bool bannerLoads = true;
+};
+
+TEST(KavidAppInitInstance, PreparesTheWindowsResourcesInOrder) {
+  struct Case {
+    const char* name;
+    bool administrator;
+    bool bannerLoads;
+    std::vector<std::string> calls;
+    bool failureLogged;
+  };
+  const Case cases[] = {
+      {"all prepared", true, true, {"common controls", "banner 147", "rich edit"}, false},
+      {"banner that cannot be decoded",
+       true,
+       false,
+       {"common controls", "banner 147", "rich edit"},
+       true},
+      {"a failed gate stops before the banner", false, true, {"common controls"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    kvd::sim::SimMachine sim;
+    sim.Security().SetAdministrator(c.administrator);
+    DUDiduzuz::SettingsStore store(sim.Ports().sync);
+    DUDiduzuz::CLogModule logger(sim.Ports(), store);
+    DUDiduzuz::CLogModule::SetCurrent(&logger);
+    RecordingUi ui;
+    ui.bannerLoads = c.bannerLoads;
+    {
+      CKavidApp app(sim.Ports());
+      app.SetStartupUi(&ui);
+      app.InitInstance();
+      EXPECT_EQ(app.m_bBanner, c.bannerLoads && c.administrator);
+      app.ExitInstance();
+    }
+    DUDiduzuz::CLogModule::SetCurrent(nullptr);
+    EXPECT_EQ(ui.calls, c.calls);
+    const auto bytes = sim.Files().GetFile(kTemp + L"\\qv_kvd.log");
+    ASSERT_TRUE(bytes.has_value());
+    EXPECT_EQ(kvd::test::DecodeUtf16(*bytes).find(
+                  L"(DB)   Failed to get bitmap from HBITMAP\r\n") != std::wstring::npos,
+              c.failureLogged);
+  }
 }
 
 }  // namespace

@@ -57,6 +57,9 @@ if not any(m["rest"] == "  Logged in as administrator" for m in parsed):
     failures.append("no 'Logged in as administrator' record")
 if not find("(->) ", "  CDiagnosticMgr::Init"):
     failures.append("the diagnostic manager was not created")
+if not find("(->) ", "  CKavidApp::LoadPNGFromResource") or any(
+        "Failed to get bitmap" in m["rest"] for m in parsed):
+    failures.append("the banner picture was not decoded")
 errors = [m["rest"].strip() for m in parsed if m["tag"] == "(##) "]
 if errors:
     failures.append(f"error records: {errors}")
