@@ -23,7 +23,9 @@ class IWindowMessages {
                                     std::uintptr_t wParam, std::intptr_t lParam) = 0;
 
   // PostMessageW(window, message, wParam, lParam): queued, handled in order after pending sends.
-  // false for a window that does not exist (ERROR_INVALID_WINDOW_HANDLE 1400).
+  // false for a window that does not exist (ERROR_INVALID_WINDOW_HANDLE 1400). Window 0 is the
+  // calling thread's own queue on Windows; the simulated machine refuses it, and the program
+  // never posts to it.
   virtual bool PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                            std::intptr_t lParam) = 0;
 };

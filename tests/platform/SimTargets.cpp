@@ -1,6 +1,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/platform/SimTestMachine.h"
@@ -29,6 +30,31 @@ SimTestMachine::SimTestMachine() {
                                    {L"ProductName", L"Kavid"},
                                    {L"ProductVersion", L"1.0.0.0"}}});
   sim_.Process().PutVersionInfo(sim_.Process().ModulePath(), version);
+}
+
+platform::WindowHandle SimTestMachine::CreateTestWindow(MessageHandler handler) {
+  return sim_.Messages().CreateWindow(
+      [this, handler = std::move(handler)](std::uint32_t message, std::uintptr_t wParam,
+                                           std::intptr_t lParam) -> std::intptr_t {
+        // Test windows get what a Windows procedure passes on from WM_USER on; the sim's own
+        // messages (WM_TIMER) are not theirs.
+        if (message < platform::kWmUser) return 0;
+        // The loop only ever enters a handler for another thread's send or for a posted message,
+        // and has recorded which just before. A send from a handler is a plain call, during which
+        // Windows' InSendMessage still describes the message handled around it.
+        const bool sentByOther =
+            inSend_.empty() ? sim_.Messages().Delivered().back().sent : inSend_.back();
+        inSend_.push_back(sentByOther);
+        struct Leave {
+          std::vector<bool>& stack;
+          ~Leave() { stack.pop_back(); }
+        } leave{inSend_};
+        return handler(message, wParam, lParam);
+      });
+}
+
+bool SimTestMachine::InSendMessage() {
+  return sim_.Messages().IsUiThread() && !inSend_.empty() && inSend_.back();
 }
 
 const std::vector<TargetFactory>& AllTargets() {

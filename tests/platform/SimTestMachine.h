@@ -21,10 +21,21 @@ class SimTestMachine : public TestMachine {
   std::wstring ScratchKey() override { return key_; }
   std::vector<std::wstring> TakeDebugOutput() override { return sim_.Debug().Take(); }
   bool IsSimulated() const override { return true; }
+  platform::WindowHandle CreateTestWindow(MessageHandler handler) override;
+  bool DestroyTestWindow(platform::WindowHandle window) override {
+    return sim_.Messages().DestroyWindow(window);
+  }
+  void RunUntilIdle() override { sim_.Messages().RunUntilIdle(); }
+  bool IsUiThread() override { return sim_.Messages().IsUiThread(); }
+  bool InSendMessage() override;
+  bool SendPending() override { return sim_.Messages().QueuedSends() != 0; }
 
   sim::SimMachine& Sim() { return sim_; }
 
  private:
+  // What InSendMessage answers for each test-window handler running on the UI thread, innermost
+  // last; touched by the UI thread only. Declared before sim_ so that it outlives the UI thread.
+  std::vector<bool> inSend_;
   sim::SimMachine sim_;
   std::wstring folder_;
   std::wstring key_;

@@ -1,8 +1,8 @@
-// The simulated machine's UI thread (window messages and timers) and its events: the sequencing
-// the engine and the pages rely on, on the sim clock.
+// The simulated machine's UI thread (window messages and timers) and its events: what only the
+// sim has (timers on the sim clock, destruction with a sender waiting, call counts, faults). The
+// send/post sequencing that both tiers share is WindowMessagesContractTest.cpp.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -10,7 +10,6 @@
 #include <mutex>
 #include <ostream>
 #include <stdexcept>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -96,112 +95,6 @@ class SimWindowsTest : public ::testing::Test {
 // ---------------------------------------------------------------------------------------------
 // Messages
 
-TEST_F(SimWindowsTest, CrossThreadSendBlocksUntilHandledAndAnswersTheResult) {
-  Gate entered;
-  Gate release;
-  std::atomic<bool> onUiThread{false};
-  const WindowHandle window =
-      windows().CreateWindow([&](std::uint32_t message, std::uintptr_t w, std::intptr_t l) {
-        if (message != kWork) return std::intptr_t{0};
-        onUiThread = windows().IsUiThread();
-        entered.Open();
-        release.Wait();
-        return static_cast<std::intptr_t>(w) * 2 + l;
-      });
-  std::atomic<bool> returned{false};
-  std::intptr_t result = 0;
-  std::thread sender([&] {
-    result = messages().SendMessage(window, kWork, 20, 2);
-    returned = true;
-  });
-  entered.Wait();
-  // The handler has not returned yet, so neither may the send.
-  EXPECT_FALSE(returned.load());
-  EXPECT_FALSE(windows().IsUiThread());
-  release.Open();
-  sender.join();
-  EXPECT_EQ(result, 42);
-  EXPECT_TRUE(onUiThread.load());
-  EXPECT_EQ(windows().Delivered(), (std::vector<Message>{{window, kWork, 20, 2, true}}));
-  EXPECT_EQ(sim_.CallCount("SendMessage"), 1u);
-}
-
-TEST_F(SimWindowsTest, SendFromInsideAHandlerRunsAtOnce) {
-  std::vector<std::string> steps;  // touched by the UI thread only, read after the send
-  WindowHandle window = 0;
-  window = windows().CreateWindow([&](std::uint32_t message, std::uintptr_t, std::intptr_t) {
-    if (message == kWork) {
-      steps.push_back("outer entered");
-      const std::intptr_t inner = messages().SendMessage(window, kInner, 5, 0);
-      steps.push_back("outer got " + std::to_string(inner));
-      return inner + 1;
-    }
-    if (message == kInner) {
-      steps.push_back(windows().IsUiThread() ? "inner on UI thread" : "inner elsewhere");
-      return std::intptr_t{41};
-    }
-    return std::intptr_t{0};
-  });
-  EXPECT_EQ(messages().SendMessage(window, kWork, 0, 0), 42);
-  EXPECT_EQ(steps,
-            (std::vector<std::string>{"outer entered", "inner on UI thread", "outer got 41"}));
-  EXPECT_EQ(windows().Delivered(),
-            (std::vector<Message>{{window, kWork, 0, 0, true}, {window, kInner, 5, 0, true}}));
-}
-
-// While the UI thread is busy, two posts and then a send queue up: the send is handled first,
-// then the posts in their order, then a post made while handling the send.
-TEST_F(SimWindowsTest, PostsArriveInOrderAfterSendsAlreadyPending) {
-  Gate entered;
-  Gate release;
-  WindowHandle window = 0;
-  window =
-      GatedWindow(entered, release,
-                  [&](std::uint32_t message, std::uintptr_t w, std::intptr_t) -> std::intptr_t {
-                    if (message == kInner) messages().PostMessage(window, kWork, 3, 0);
-                    return static_cast<std::intptr_t>(w);
-                  });
-  ASSERT_TRUE(messages().PostMessage(window, kGate, 0, 0));
-  entered.Wait();
-  ASSERT_TRUE(messages().PostMessage(window, kWork, 1, 0));
-  ASSERT_TRUE(messages().PostMessage(window, kWork, 2, 0));
-  std::intptr_t answer = 0;
-  std::thread sender([&] { answer = messages().SendMessage(window, kInner, 9, 0); });
-  ASSERT_TRUE(Eventually([&] { return windows().QueuedSends() == 1; }));
-  release.Open();
-  sender.join();
-  windows().RunUntilIdle();
-  EXPECT_EQ(answer, 9);
-  EXPECT_EQ(windows().Delivered(), (std::vector<Message>{{window, kGate, 0, 0, false},
-                                                         {window, kInner, 9, 0, true},
-                                                         {window, kWork, 1, 0, false},
-                                                         {window, kWork, 2, 0, false},
-                                                         {window, kWork, 3, 0, false}}));
-  EXPECT_EQ(sim_.CallCount("PostMessage"), 4u);
-}
-
-TEST_F(SimWindowsTest, AWindowThatDoesNotExistAnswersZeroAndInvalidWindowHandle) {
-  const WindowHandle destroyed = windows().CreateWindow([](auto...) { return std::intptr_t{7}; });
-  ASSERT_TRUE(windows().DestroyWindow(destroyed));
-  EXPECT_FALSE(windows().DestroyWindow(destroyed));
-  struct Case {
-    const char* name;
-    WindowHandle window;
-  };
-  const Case cases[] = {{"Destroyed", destroyed}, {"NeverMade", 0x4242}, {"None", 0}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    sim_.Errors().SetThreadError(0);
-    EXPECT_EQ(messages().SendMessage(c.window, kWork, 0, 0), 0);
-    EXPECT_EQ(LastError(), 1400u);
-    sim_.Errors().SetThreadError(0);
-    EXPECT_FALSE(messages().PostMessage(c.window, kWork, 0, 0));
-    EXPECT_EQ(LastError(), 1400u);
-    EXPECT_FALSE(windows().SetTimer(c.window, 1, 100));
-  }
-  EXPECT_TRUE(windows().Delivered().empty());
-}
-
 // Destroying a window drops what was queued for it, and a sender waiting for it gets 0 without
 // its message ever being handled.
 TEST_F(SimWindowsTest, DestroyingAWindowReleasesItsWaitingSender) {
@@ -279,6 +172,30 @@ TEST_F(SimWindowsTest, TimersFireOnTheSimClockOnly) {
   EXPECT_EQ(windows().Delivered(), (std::vector<Message>{{window, kWmTimer, 8, 0, false},
                                                          {window, kWmTimer, 7, 0, false},
                                                          {window, kWmTimer, 8, 0, false}}));
+}
+
+TEST_F(SimWindowsTest, TimersAndPostsNeedAWindowThatExists) {
+  const WindowHandle destroyed = windows().CreateWindow([](auto...) { return std::intptr_t{7}; });
+  ASSERT_TRUE(windows().DestroyWindow(destroyed));
+  struct Case {
+    const char* name;
+    WindowHandle window;
+  };
+  const Case cases[] = {{"Destroyed", destroyed}, {"NeverMade", 0x4242}, {"None", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim_.Errors().SetThreadError(0);
+    EXPECT_FALSE(windows().SetTimer(c.window, 1, 100));
+    EXPECT_EQ(LastError(), 1400u);
+  }
+  // Windows takes a post to no window as a message for the calling thread's own queue
+  // (PostThreadMessage); the sim has no thread queues and refuses it as it refuses the timer.
+  sim_.Errors().SetThreadError(0);
+  EXPECT_FALSE(messages().PostMessage(0, kWork, 0, 0));
+  EXPECT_EQ(LastError(), 1400u);
+  EXPECT_FALSE(windows().AdvanceToNextTimer());
+  windows().RunUntilIdle();
+  EXPECT_TRUE(windows().Delivered().empty());
 }
 
 // WM_TIMER has the lowest priority: a due timer waits for the posted messages.
@@ -435,6 +352,28 @@ TEST_F(SimWindowsTest, EventNamesAndKinds) {
 
 // ---------------------------------------------------------------------------------------------
 // Faults and counts of the new methods
+
+// Each call through the port counts once, whichever thread makes it: a send from another thread
+// (which the UI thread handles, not calls again), and a send and a post from inside a handler.
+TEST_F(SimWindowsTest, SendsAndPostsCountOnceOnEveryThread) {
+  WindowHandle window = 0;
+  window = windows().CreateWindow([&](std::uint32_t message, std::uintptr_t, std::intptr_t) {
+    if (message == kWork) {
+      messages().SendMessage(window, kInner, 1, 0);
+      messages().PostMessage(window, kInner, 2, 0);
+    }
+    return std::intptr_t{0};
+  });
+  std::thread([&] { messages().SendMessage(window, kWork, 0, 0); }).join();
+  ASSERT_TRUE(messages().PostMessage(window, kGate, 0, 0));
+  windows().RunUntilIdle();
+  EXPECT_EQ(sim_.CallCount("SendMessage"), 2u);
+  EXPECT_EQ(sim_.CallCount("PostMessage"), 2u);
+  EXPECT_EQ(windows().Delivered(), (std::vector<Message>{{window, kWork, 0, 0, true},
+                                                         {window, kInner, 1, 0, true},
+                                                         {window, kInner, 2, 0, false},
+                                                         {window, kGate, 0, 0, false}}));
+}
 
 TEST_F(SimWindowsTest, EachEventAndMessageMethodCanBeMadeToFail) {
   constexpr std::uint32_t kGenFailure = 31;

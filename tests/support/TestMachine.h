@@ -1,6 +1,7 @@
 // tests/support: what every test tier shares: the machine a suite runs against and its factories.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -33,6 +34,29 @@ class TestMachine {
 
   // True for the simulated machine, whose clock only advances and which allows fault injection.
   virtual bool IsSimulated() const = 0;
+
+  // Window messages. The machine has one UI thread of its own, started with the first test
+  // window, that owns every test window and runs a message loop with user32's order: sent
+  // messages, then posted ones. A window's handler gets its messages from kWmUser on, on the UI
+  // thread; the windows left are destroyed with the machine.
+  using MessageHandler = std::function<std::intptr_t(std::uint32_t message, std::uintptr_t wParam,
+                                                     std::intptr_t lParam)>;
+  // 0 when the window cannot be made. Callable from any thread, handlers included.
+  virtual platform::WindowHandle CreateTestWindow(MessageHandler handler) = 0;
+  // false for a window that is not (or no longer) a test window of this machine.
+  virtual bool DestroyTestWindow(platform::WindowHandle window) = 0;
+  // From a thread other than the UI thread: returns once the UI thread has handled every message
+  // queued for it, including those its handlers queued meanwhile. Throws std::logic_error on
+  // the UI thread, where it could never return.
+  virtual void RunUntilIdle() = 0;
+  virtual bool IsUiThread() = 0;
+  // On the UI thread, as InSendMessage: the handler runs for a message that another thread sent
+  // and waits for. A send made from a handler is a plain call, so inside it this still answers
+  // for the message being handled around it.
+  virtual bool InSendMessage() = 0;
+  // On the UI thread (the only one that can see its queue on Windows): a message that another
+  // thread sent waits in the queue.
+  virtual bool SendPending() = 0;
 };
 
 struct TargetFactory {
