@@ -1,5 +1,7 @@
 #include "platform/sim/SimSync.h"
 
+#include <functional>
+
 #include <chrono>
 
 namespace kvd::sim {
@@ -54,31 +56,12 @@ SyncHandle SimSync::CreateMutex(bool initialOwner, const wchar_t* name) {
     return 0;
   }
   std::lock_guard lock(mutex_);
-  const std::wstring objectName = name == nullptr ? std::wstring() : ObjectName(name);
-  std::shared_ptr<Object> object;
-  if (!objectName.empty()) object = NamedLocked(objectName);
-  if (object) {
-    // The name belongs to an event: Windows answers ERROR_INVALID_HANDLE.
-    if (object->kind != Kind::Mutex) {
-      errors_.SetThreadError(err::InvalidHandle);
-      return 0;
-    }
-    // An existing mutex is opened as it is: initialOwner only applies to the creator.
-    errors_.SetThreadError(err::AlreadyExists);
-  } else {
-    object = std::make_shared<Object>();
-    object->kind = Kind::Mutex;
-    object->name = objectName;
+  return CreateLocked(Kind::Mutex, name, [this, initialOwner](Object& object) {
     if (initialOwner) {
-      object->owner = CurrentThread();
-      object->recursion = 1;
+      object.owner = CurrentThread();
+      object.recursion = 1;
     }
-    if (!objectName.empty()) NameLocked(objectName, object);
-    errors_.SetThreadError(err::Success);
-  }
-  const SyncHandle handle = calls_.NextHandle();
-  handles_[handle] = std::move(object);
-  return handle;
+  });
 }
 
 std::uint32_t SimSync::WaitForSingleObject(SyncHandle handle, std::uint32_t milliseconds) {
@@ -186,22 +169,31 @@ SyncHandle SimSync::CreateEvent(bool manualReset, bool initialState, const wchar
     return 0;
   }
   std::lock_guard lock(mutex_);
+  return CreateLocked(Kind::Event, name, [manualReset, initialState](Object& object) {
+    object.manualReset = manualReset;
+    object.signalled = initialState;
+  });
+}
+
+// Makes an object of `kind`, or opens the one of that name as it is (the creation arguments
+// apply only to its creator, ERROR_ALREADY_EXISTS); a name held by the other kind answers
+// ERROR_INVALID_HANDLE, as Windows does.
+SyncHandle SimSync::CreateLocked(Kind kind, const wchar_t* name,
+                                 const std::function<void(Object&)>& initialise) {
   const std::wstring objectName = name == nullptr ? std::wstring() : ObjectName(name);
   std::shared_ptr<Object> object;
   if (!objectName.empty()) object = NamedLocked(objectName);
   if (object) {
-    if (object->kind != Kind::Event) {
+    if (object->kind != kind) {
       errors_.SetThreadError(err::InvalidHandle);
       return 0;
     }
-    // An existing event keeps its reset mode and state: the arguments only apply to the creator.
     errors_.SetThreadError(err::AlreadyExists);
   } else {
     object = std::make_shared<Object>();
-    object->kind = Kind::Event;
+    object->kind = kind;
     object->name = objectName;
-    object->manualReset = manualReset;
-    object->signalled = initialState;
+    initialise(*object);
     if (!objectName.empty()) NameLocked(objectName, object);
     errors_.SetThreadError(err::Success);
   }

@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -70,6 +71,8 @@ class SimSync final : public platform::ISync {
   std::shared_ptr<Object> NamedLocked(const std::wstring& name) const;
   // Records a new named object, dropping the names of objects nobody refers to any more.
   void NameLocked(const std::wstring& name, const std::shared_ptr<Object>& object);
+  platform::SyncHandle CreateLocked(Kind kind, const wchar_t* name,
+                                    const std::function<void(Object&)>& initialise);
   // The object behind a handle, if it is of the kind asked for; else the last error is set.
   std::shared_ptr<Object> FindLocked(platform::SyncHandle handle, Kind kind);
   std::uint32_t WaitForMutex(std::unique_lock<std::mutex>& lock, Object& object,

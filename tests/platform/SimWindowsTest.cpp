@@ -15,6 +15,7 @@
 
 #include "platform/api/Handles.h"
 #include "platform/sim/SimMachine.h"
+#include "tests/support/ThreadSync.h"
 
 namespace kvd::sim {
 
@@ -34,37 +35,8 @@ constexpr std::uint32_t kGate = kWmUser + 1;
 constexpr std::uint32_t kWork = kWmUser + 2;
 constexpr std::uint32_t kInner = kWmUser + 3;
 
-// A one-way door between threads: Wait returns once Open was called, before or after.
-class Gate {
- public:
-  void Open() {
-    {
-      std::lock_guard lock(mutex_);
-      open_ = true;
-    }
-    changed_.notify_all();
-  }
-  void Wait() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return open_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool open_ = false;
-};
-
-// Waits for another thread to reach a state that only it can reach. The bound only keeps a
-// broken build from hanging; it is no measure of speed.
-bool Eventually(const std::function<bool()>& reached) {
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!reached()) {
-    if (std::chrono::steady_clock::now() > giveUp) return false;
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
-  }
-  return true;
-}
+using kvd::test::Eventually;
+using kvd::test::Gate;
 
 class SimWindowsTest : public ::testing::Test {
  protected:
