@@ -56,7 +56,7 @@ SyncHandle SimSync::CreateMutex(bool initialOwner, const wchar_t* name) {
     return 0;
   }
   std::lock_guard lock(mutex_);
-  return CreateLocked(Kind::Mutex, name, [this, initialOwner](Object& object) {
+  return CreateLocked(Kind::Mutex, name, [initialOwner](Object& object) {
     if (initialOwner) {
       object.owner = CurrentThread();
       object.recursion = 1;
