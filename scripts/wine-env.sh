@@ -12,7 +12,7 @@ kvd_wine_start() {
   mkdir -p "$WINEPREFIX"
   # Background Wine processes inherit the first wine call's stdout/stderr: start the session with
   # everything redirected, or any reader of our output (ctest, CMake) waits for them forever.
-  wineserver -p </dev/null >/dev/null 2>&1
+  wineserver -p </dev/null >/dev/null 2>&1 || true  # already running for this prefix
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i </dev/null >/dev/null 2>&1 || true
   fi

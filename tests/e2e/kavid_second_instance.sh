@@ -9,7 +9,7 @@ exe="$1"; driver="$2"; export WINEPREFIX="$3"; log="$4"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
 strings_dir="$(dirname "$exe")/strings"
 
-wineserver -p </dev/null >/dev/null 2>&1
+wineserver -p </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 
