@@ -168,6 +168,19 @@ class IInstaller {
   virtual std::uint32_t MsiCloseHandle(MsiHandle handle) = 0;
 };
 
+// Initialisation files (kernel32 profile API).
+class IIniFiles {
+ public:
+  virtual ~IIniFiles() = default;
+  // GetPrivateProfileStringW(section, key, defaultValue, buffer, chars, file): the value of the
+  // key (section and key names compare without case; blanks around the value and one pair of
+  // quotes around it are dropped), else the default; answers the characters copied without the
+  // NUL, truncated to chars - 1. A missing file gives the default.
+  virtual std::uint32_t GetPrivateProfileString(const wchar_t* section, const wchar_t* key,
+                                                const wchar_t* defaultValue, wchar_t* buffer,
+                                                std::uint32_t chars, const wchar_t* file) = 0;
+};
+
 // One adapter of GetAdaptersAddresses' list, with the fields the program reads.
 struct AdapterAddress {
   std::string adapterName;   // the adapter's GUID name, in the system's ANSI code page

@@ -27,6 +27,7 @@ struct Platform {
   IInstaller& installer;
   INetwork& network;
   IWindowMessages& messages;
+  IIniFiles& ini;
 };
 
 // Some ports of a platform replaced by others (a recorder, a manual clock, the real files under a
@@ -47,6 +48,7 @@ struct PortOverrides {
   IInstaller* installer = nullptr;
   INetwork* network = nullptr;
   IWindowMessages* messages = nullptr;
+  IIniFiles* ini = nullptr;
 };
 
 inline Platform Overridden(const Platform& base, const PortOverrides& with) {
@@ -67,7 +69,8 @@ inline Platform Overridden(const Platform& base, const PortOverrides& with) {
                   pick(with.shell, base.shell),
                   pick(with.installer, base.installer),
                   pick(with.network, base.network),
-                  pick(with.messages, base.messages)};
+                  pick(with.messages, base.messages),
+                  pick(with.ini, base.ini)};
 }
 
 }  // namespace kvd::platform

@@ -62,9 +62,10 @@ SimMachine::SimMachine()
       shell_(calls_, errors_, files_, sync_),
       installer_(calls_),
       network_(calls_),
+      ini_(calls_, files_),
       windows_(calls_, errors_, clock_),
-      ports_{registry_, files_,  environment_, process_, clock_,     debug_,   errors_, sync_,
-             xml_,      system_, security_,    shell_,   installer_, network_, windows_} {
+      ports_{registry_, files_,  environment_, process_, clock_,     debug_,   errors_,  sync_,
+             xml_,      system_, security_,    shell_,   installer_, network_, windows_, ini_} {
   // The executable is a file like any other: it can be searched for, opened and read.
   files_.PutFile(process_.ModulePath(), {'M', 'Z'});
 }

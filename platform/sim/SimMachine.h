@@ -44,6 +44,7 @@ class SimMachine {
   SimShell& Shell() { return shell_; }
   SimInstaller& Installer() { return installer_; }
   SimNetwork& Network() { return network_; }
+  SimIniFiles& IniFiles() { return ini_; }
   SimWindows& Messages() { return windows_; }
 
   // The n-th call (1 = the next one) from now of the port method named `method` (its name in
@@ -75,6 +76,7 @@ class SimMachine {
   SimShell shell_;
   SimInstaller installer_;
   SimNetwork network_;
+  SimIniFiles ini_;
   // Last of the sub-objects, so that its UI thread has ended before anything a handler may use
   // is destroyed.
   SimWindows windows_;

@@ -1,5 +1,7 @@
 #include "platform/sim/SimSystemFacts.h"
 
+#include "platform/api/Text.h"
+
 #include <algorithm>
 #include <tuple>
 #include <utility>
@@ -416,6 +418,72 @@ std::size_t SimInstaller::OpenHandleCount() const {
 std::vector<std::pair<std::wstring, int>> SimInstaller::Configured() const {
   std::lock_guard lock(mutex_);
   return configured_;
+}
+
+// ---- initialisation files -------------------------------------------------------------------
+
+namespace {
+std::wstring TrimBlanks(std::wstring_view text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && (text[begin] == L' ' || text[begin] == L'\t')) ++begin;
+  while (end > begin &&
+         (text[end - 1] == L' ' || text[end - 1] == L'\t' || text[end - 1] == L'\r')) {
+    --end;
+  }
+  return std::wstring(text.substr(begin, end - begin));
+}
+
+std::wstring DecodeIni(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+    std::wstring text;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      text.push_back(static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8)));
+    }
+    return text;
+  }
+  return std::wstring(bytes.begin(), bytes.end());
+}
+}  // namespace
+
+std::uint32_t SimIniFiles::GetPrivateProfileString(const wchar_t* section, const wchar_t* key,
+                                                   const wchar_t* defaultValue, wchar_t* buffer,
+                                                   std::uint32_t chars, const wchar_t* file) {
+  calls_.Enter("GetPrivateProfileString");
+  std::wstring value = defaultValue != nullptr ? defaultValue : L"";
+  const auto bytes = file != nullptr ? files_.GetFile(file) : std::nullopt;
+  if (bytes && section != nullptr && key != nullptr) {
+    const std::wstring text = DecodeIni(*bytes);
+    bool inSection = false;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+      std::size_t end = text.find(L'\n', start);
+      if (end == std::wstring::npos) end = text.size();
+      const std::wstring line = TrimBlanks(std::wstring_view(text).substr(start, end - start));
+      start = end + 1;
+      if (line.empty() || line[0] == L';') continue;
+      if (line.front() == L'[') {
+        const std::size_t close = line.find(L']');
+        inSection = close != std::wstring::npos &&
+                    platform::EqualsNoCase(TrimBlanks(line.substr(1, close - 1)), section);
+        continue;
+      }
+      const std::size_t equals = line.find(L'=');
+      if (!inSection || equals == std::wstring::npos) continue;
+      if (!platform::EqualsNoCase(TrimBlanks(line.substr(0, equals)), key)) continue;
+      value = TrimBlanks(line.substr(equals + 1));
+      if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
+          value.back() == value.front()) {
+        value = value.substr(1, value.size() - 2);
+      }
+      break;
+    }
+  }
+  if (buffer == nullptr || chars == 0) return 0;
+  const std::size_t copied = std::min<std::size_t>(value.size(), chars - 1);
+  value.copy(buffer, copied);
+  buffer[copied] = L'\0';
+  return static_cast<std::uint32_t>(copied);
 }
 
 // ---- network --------------------------------------------------------------------------------

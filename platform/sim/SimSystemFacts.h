@@ -172,6 +172,20 @@ class SimInstaller final : public platform::IInstaller {
   std::vector<std::pair<std::wstring, int>> configured_;
 };
 
+// Initialisation files read from the machine's files (UTF-16LE with a byte-order mark, else
+// single-byte text taken as Latin-1).
+class SimIniFiles final : public platform::IIniFiles {
+ public:
+  SimIniFiles(SimCalls& calls, SimFileSystem& files) : calls_(calls), files_(files) {}
+  std::uint32_t GetPrivateProfileString(const wchar_t* section, const wchar_t* key,
+                                        const wchar_t* defaultValue, wchar_t* buffer,
+                                        std::uint32_t chars, const wchar_t* file) override;
+
+ private:
+  SimCalls& calls_;
+  SimFileSystem& files_;
+};
+
 // Network adapters: one wired adapter by default.
 class SimNetwork final : public platform::INetwork {
  public:

@@ -176,6 +176,13 @@ class Win32Messages final : public IWindowMessages {
                    std::intptr_t lParam) override;
 };
 
+class Win32IniFiles final : public IIniFiles {
+ public:
+  std::uint32_t GetPrivateProfileString(const wchar_t* section, const wchar_t* key,
+                                        const wchar_t* defaultValue, wchar_t* buffer,
+                                        std::uint32_t chars, const wchar_t* file) override;
+};
+
 // The real machine: one adapter per port. The adapters hold no state, so any number of these may
 // exist; Ports() refers into this object and lives as long as it does.
 class Win32Platform {
@@ -202,6 +209,7 @@ class Win32Platform {
   Win32Installer installer_;
   Win32Network network_;
   Win32Messages messages_;
+  Win32IniFiles ini_;
   Platform ports_;
 };
 

@@ -379,3 +379,13 @@ bool Win32Network::QueryPhysicalMedium(const std::wstring& adapterName, std::uin
 }
 
 }  // namespace kvd::platform::win32
+
+namespace kvd::platform::win32 {
+
+std::uint32_t Win32IniFiles::GetPrivateProfileString(const wchar_t* section, const wchar_t* key,
+                                                     const wchar_t* defaultValue, wchar_t* buffer,
+                                                     std::uint32_t chars, const wchar_t* file) {
+  return ::GetPrivateProfileStringW(section, key, defaultValue, buffer, chars, file);
+}
+
+}  // namespace kvd::platform::win32

@@ -60,6 +60,7 @@ static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W ca
 #undef LookupAccountSid
 #undef LookupPrivilegeValue
 #undef InitiateSystemShutdownEx
+#undef GetPrivateProfileString
 
 #include <cstdint>
 

@@ -240,6 +240,53 @@ TEST_P(SystemFactsContract, AdaptersComeInTwoSteps) {
   EXPECT_EQ(medium, 0xBADu);
 }
 
+// The maker's configuration files as the program reads them.
+TEST_P(SystemFactsContract, IniValuesBySectionAndKey) {
+  const std::wstring path = machine_->ScratchFolder() + L"\\config.ini";
+  {
+    auto& files = ports().files;
+    auto handle =
+        MakeUniqueFile(files, files.CreateFile(path.c_str(), file::GenericWrite, 0,
+                                               file::CreateAlways, file::AttributeNormal));
+    ASSERT_TRUE(handle.valid());
+    const std::string text =
+        "; written by the maker's software\r\n[DeviceInfo]\r\nModelName =  QX-800 Series  \r\n"
+        "Quoted=\"  kept  \"\r\nIPAddress=\r\n[ScannerInfo]\r\nDeviceInstanceId=USB\\VID_1A2B\r\n";
+    std::uint32_t written = 0;
+    ASSERT_TRUE(files.WriteFile(handle.get(), text.data(), static_cast<std::uint32_t>(text.size()),
+                                &written));
+  }
+  struct Case {
+    const wchar_t* section;
+    const wchar_t* key;
+    const wchar_t* file;
+    std::wstring expected;
+  };
+  const std::wstring missing = machine_->ScratchFolder() + L"\\missing.ini";
+  const Case cases[] = {
+      {L"DeviceInfo", L"ModelName", path.c_str(), L"QX-800 Series"},
+      {L"deviceinfo", L"MODELNAME", path.c_str(), L"QX-800 Series"},
+      {L"DeviceInfo", L"Quoted", path.c_str(), L"  kept  "},
+      {L"DeviceInfo", L"IPAddress", path.c_str(), L""},
+      {L"DeviceInfo", L"Absent", path.c_str(), L"default"},
+      {L"ScannerInfo", L"DeviceInstanceId", path.c_str(), L"USB\\VID_1A2B"},
+      {L"ScannerInfo", L"ModelName", path.c_str(), L"default"},
+      {L"DeviceInfo", L"ModelName", missing.c_str(), L"default"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(NarrowUtf8(std::wstring(c.section) + L"/" + c.key));
+    wchar_t value[64] = {};
+    const std::uint32_t chars = ports().ini.GetPrivateProfileString(
+        c.section, c.key, L"default", value, static_cast<std::uint32_t>(std::size(value)), c.file);
+    EXPECT_EQ(std::wstring(value, chars), c.expected);
+  }
+  wchar_t small[4] = {};
+  EXPECT_EQ(
+      ports().ini.GetPrivateProfileString(L"DeviceInfo", L"ModelName", L"", small, 4, path.c_str()),
+      3u);
+  EXPECT_EQ(std::wstring(small), L"QX-");
+}
+
 INSTANTIATE_TEST_SUITE_P(All, SystemFactsContract, ::testing::ValuesIn(test::AllTargets()),
                          test::TargetName());
 
