@@ -21,6 +21,24 @@ namespace regtype = kvd::platform::regtype;
 const std::wstring kKey = L"SOFTWARE\\QV\\NG\\Logging\\kavid.exe";
 const std::wstring kTemp = L"C:\\Users\\tester\\AppData\\Local\\Temp";
 
+// Starts the program on the machine with its trace log attached, as the wiring does, and
+// answers the log's text (empty when there is none).
+std::wstring StartAndReadLog(kvd::sim::SimMachine& sim, IStartupUi* ui = nullptr,
+                             bool exitInstance = true) {
+  DUDiduzuz::SettingsStore store(sim.Ports().sync);
+  DUDiduzuz::CLogModule logger(sim.Ports(), store);
+  DUDiduzuz::CLogModule::SetCurrent(&logger);
+  {
+    CKavidApp app(sim.Ports());
+    app.SetStartupUi(ui);
+    app.InitInstance();
+    if (exitInstance) app.ExitInstance();
+  }
+  DUDiduzuz::CLogModule::SetCurrent(nullptr);
+  const auto bytes = sim.Files().GetFile(kTemp + L"\\qv_kvd.log");
+  return bytes ? kvd::test::DecodeUtf16(*bytes) : std::wstring();
+}
+
 std::uint32_t Dword(const std::vector<std::uint8_t>& bytes) {
   return bytes.size() == 4 ? static_cast<std::uint32_t>(bytes[0] | (bytes[1] << 8) |
                                                         (bytes[2] << 16) | (bytes[3] << 24))
@@ -60,17 +78,9 @@ TEST(KavidAppConstructor, WritesTheTraceConfigurationAndStartsAFreshLog) {
 
 TEST(KavidAppConstructor, ItsFirstRecordsReachTheConfiguredFile) {
   kvd::sim::SimMachine sim;
-  DUDiduzuz::SettingsStore store(sim.Ports().sync);
-  DUDiduzuz::CLogModule logger(sim.Ports(), store);
-  DUDiduzuz::CLogModule::SetCurrent(&logger);
-  {
-    CKavidApp app(sim.Ports());
-    app.InitInstance();
-  }
-  DUDiduzuz::CLogModule::SetCurrent(nullptr);
-  const auto bytes = sim.Files().GetFile(kTemp + L"\\qv_kvd.log");
-  ASSERT_TRUE(bytes.has_value());
-  const auto lines = kvd::test::SplitLines(kvd::test::DecodeUtf16(*bytes));
+  const std::wstring log = StartAndReadLog(sim, nullptr, false);
+  ASSERT_FALSE(log.empty());
+  const auto lines = kvd::test::SplitLines(log);
   // In order, among the records of the functions these call.
   const std::wstring expected[] = {
       L"(->) CKavidApp::CKavidApp",       L"(I0)   Trace log : " + kTemp + L"\\qv_kvd.log",
@@ -200,18 +210,8 @@ TEST(KavidAppInitInstance, TheGatesInTheirOrder) {
 
 TEST(KavidAppInitInstance, LogsTheSystemAndTheAdministrator) {
   kvd::sim::SimMachine sim;
-  DUDiduzuz::SettingsStore store(sim.Ports().sync);
-  DUDiduzuz::CLogModule logger(sim.Ports(), store);
-  DUDiduzuz::CLogModule::SetCurrent(&logger);
-  {
-    CKavidApp app(sim.Ports());
-    app.InitInstance();
-    app.ExitInstance();
-  }
-  DUDiduzuz::CLogModule::SetCurrent(nullptr);
-  const auto bytes = sim.Files().GetFile(kTemp + L"\\qv_kvd.log");
-  ASSERT_TRUE(bytes.has_value());
-  const std::wstring text = kvd::test::DecodeUtf16(*bytes);
+  const std::wstring text = StartAndReadLog(sim);
+  ASSERT_FALSE(text.empty());
   EXPECT_NE(text.find(L"(I0)   OS Version : Windows 7 x64 Service Pack 1 \r\n" +
                       std::wstring(76, L'-') + L"\r\n"),
             std::wstring::npos);
