@@ -43,4 +43,26 @@ inline UniqueSync MakeUniqueSync(ISync& sync, SyncHandle handle = 0) {
   return UniqueSync(SyncTraits{&sync}, handle);
 }
 
+struct DevInfoSetTraits {
+  using Handle = DevInfoSet;
+  IDevices* devices = nullptr;
+  static constexpr Handle Invalid() noexcept { return kInvalidDevInfoSet; }
+  void Close(Handle set) const noexcept { devices->DestroyDeviceInfoList(set); }
+};
+using UniqueDevInfoList = UniqueHandle<DevInfoSetTraits>;
+inline UniqueDevInfoList MakeUniqueDevInfoList(IDevices& devices, DevInfoSet set) {
+  return UniqueDevInfoList(DevInfoSetTraits{&devices}, set);
+}
+
+struct LibraryTraits {
+  using Handle = ModuleHandle;
+  IModules* modules = nullptr;
+  static constexpr Handle Invalid() noexcept { return 0; }
+  void Close(Handle module) const noexcept { modules->FreeLibrary(module); }
+};
+using UniqueLibrary = UniqueHandle<LibraryTraits>;
+inline UniqueLibrary MakeUniqueLibrary(IModules& modules, ModuleHandle module) {
+  return UniqueLibrary(LibraryTraits{&modules}, module);
+}
+
 }  // namespace kvd::platform

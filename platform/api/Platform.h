@@ -1,6 +1,9 @@
 #pragma once
 
+#include "platform/api/IDevices.h"
 #include "platform/api/IFileSystem.h"
+#include "platform/api/IModules.h"
+#include "platform/api/IPing.h"
 #include "platform/api/IRegistry.h"
 #include "platform/api/ISystem.h"
 #include "platform/api/ISystemFacts.h"
@@ -28,6 +31,10 @@ struct Platform {
   INetwork& network;
   IWindowMessages& messages;
   IIniFiles& ini;
+  IDevices& devices;
+  IModules& modules;
+  ISockets& sockets;
+  IIcmp& icmp;
 };
 
 // Some ports of a platform replaced by others (a recorder, a manual clock, the real files under a
@@ -49,6 +56,10 @@ struct PortOverrides {
   INetwork* network = nullptr;
   IWindowMessages* messages = nullptr;
   IIniFiles* ini = nullptr;
+  IDevices* devices = nullptr;
+  IModules* modules = nullptr;
+  ISockets* sockets = nullptr;
+  IIcmp* icmp = nullptr;
 };
 
 inline Platform Overridden(const Platform& base, const PortOverrides& with) {
@@ -70,7 +81,11 @@ inline Platform Overridden(const Platform& base, const PortOverrides& with) {
                   pick(with.installer, base.installer),
                   pick(with.network, base.network),
                   pick(with.messages, base.messages),
-                  pick(with.ini, base.ini)};
+                  pick(with.ini, base.ini),
+                  pick(with.devices, base.devices),
+                  pick(with.modules, base.modules),
+                  pick(with.sockets, base.sockets),
+                  pick(with.icmp, base.icmp)};
 }
 
 }  // namespace kvd::platform

@@ -4,6 +4,9 @@
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <utility>
+
+#include "platform/api/Text.h"
 
 namespace kvd::sim {
 
@@ -42,6 +45,15 @@ constexpr std::string_view kFailable[] = {
     "GetAdaptersAddresses", "QueryPhysicalMedium",
     // IWindowMessages
     "SendMessage", "PostMessage",
+    // IDevices
+    "GetClassDevs", "EnumDeviceInfo", "GetDeviceRegistryProperty", "GetDeviceInstanceId",
+    "GetDeviceInfoListDetail", "ClassGuidsFromName", "DestroyDeviceInfoList", "GetDeviceId",
+    "GetDevNodeStatus",
+    // IModules
+    "GetSystemDirectory", "LoadLibrary", "GetProcAddress", "FreeLibrary",
+    // ISockets (inet_addr cannot fail), IIcmp
+    "WSAStartup", "WSACleanup", "gethostbyname", "gethostbyaddr", "IcmpCreateFile", "IcmpSendEcho",
+    "IcmpCloseHandle",
     // Not here, because they cannot fail: GetTickCount, Sleep, OutputDebugString, GetLastError,
     // SetLastError, GetCommandLine, GetCurrentProcessId, GetCurrentThreadId.
 };
@@ -63,11 +75,29 @@ SimMachine::SimMachine()
       installer_(calls_),
       network_(calls_),
       ini_(calls_, files_),
+      devices_(calls_, errors_, registry_),
+      modules_(calls_, errors_, files_, process_),
+      sockets_(calls_, errors_, hosts_),
+      icmp_(calls_, errors_, clock_, modules_, hosts_),
       windows_(calls_, errors_, clock_),
-      ports_{registry_, files_,  environment_, process_, clock_,     debug_,   errors_,  sync_,
-             xml_,      system_, security_,    shell_,   installer_, network_, windows_, ini_} {
+      ports_{registry_, files_, environment_, process_,  clock_,   debug_,     errors_,
+             sync_,     xml_,   system_,      security_, shell_,   installer_, network_,
+             windows_,  ini_,   devices_,     modules_,  sockets_, icmp_} {
   // The executable is a file like any other: it can be searched for, opened and read.
   files_.PutFile(process_.ModulePath(), {'M', 'Z'});
+  modules_.AddLibrary(
+      std::wstring(SimModules::kSystemFolder) + L"\\iphlpapi.dll",
+      {"GetAdaptersAddresses", "IcmpCreateFile", "IcmpCloseHandle", "IcmpSendEcho"});
+  // The setup classes every Windows has, by the names SetupAPI finds them under.
+  const std::pair<platform::Guid, const wchar_t*> classes[] = {
+      {platform::devclass::Image, L"Image"},
+      {platform::devclass::Usb, L"USB"},
+      {platform::devclass::Printer, L"Printer"}};
+  for (const auto& [guid, name] : classes) {
+    registry_.PutString(platform::kHkeyLocalMachine,
+                        std::wstring(SimDevices::kClassRoot) + L"\\" + platform::GuidToText(guid),
+                        L"Class", name);
+  }
 }
 
 void SimMachine::InjectFault(std::string_view method, int nth, std::uint32_t code,

@@ -6,6 +6,7 @@
 
 #include "platform/api/Platform.h"
 #include "platform/sim/SimCommon.h"
+#include "platform/sim/SimDevices.h"
 #include "platform/sim/SimFileSystem.h"
 #include "platform/sim/SimProcess.h"
 #include "platform/sim/SimRegistry.h"
@@ -46,6 +47,11 @@ class SimMachine {
   SimNetwork& Network() { return network_; }
   SimIniFiles& IniFiles() { return ini_; }
   SimWindows& Messages() { return windows_; }
+  SimDevices& Devices() { return devices_; }
+  SimModules& Modules() { return modules_; }
+  SimHosts& Hosts() { return hosts_; }
+  SimSockets& Sockets() { return sockets_; }
+  SimIcmp& Icmp() { return icmp_; }
 
   // The n-th call (1 = the next one) from now of the port method named `method` (its name in
   // the interface: "OpenKeyEx", "CreateFile", "WaitForSingleObject", ...) fails with `code`:
@@ -77,6 +83,11 @@ class SimMachine {
   SimInstaller installer_;
   SimNetwork network_;
   SimIniFiles ini_;
+  SimDevices devices_;
+  SimModules modules_;
+  SimHosts hosts_;
+  SimSockets sockets_;
+  SimIcmp icmp_;
   // Last of the sub-objects, so that its UI thread has ended before anything a handler may use
   // is destroyed.
   SimWindows windows_;

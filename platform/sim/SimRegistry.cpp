@@ -363,6 +363,15 @@ bool SimRegistry::KeyExists(HKey root, std::wstring_view path) const {
   return FindRealLocked(root, path) != nullptr;
 }
 
+std::vector<std::wstring> SimRegistry::SubKeyNames(HKey root, std::wstring_view path) const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::wstring> names;
+  if (auto node = FindRealLocked(root, path)) {
+    for (const auto& [upper, child] : node->children) names.push_back(child->name);
+  }
+  return names;
+}
+
 void SimRegistry::RemoveKey(HKey root, std::wstring_view path) {
   std::lock_guard lock(mutex_);
   auto node = FindRealLocked(root, path);

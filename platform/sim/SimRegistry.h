@@ -64,6 +64,8 @@ class SimRegistry final : public platform::IRegistry {
   std::optional<Value> GetValue(platform::HKey root, std::wstring_view path,
                                 std::wstring_view name) const;
   bool KeyExists(platform::HKey root, std::wstring_view path) const;
+  // The sub-keys' names as stored, in enumeration order; empty for a missing key.
+  std::vector<std::wstring> SubKeyNames(platform::HKey root, std::wstring_view path) const;
   void RemoveKey(platform::HKey root, std::wstring_view path);  // with everything below it
   // Opening or creating that key (made if missing) answers ERROR_ACCESS_DENIED, as does
   // creating a sub-key in it; keys below it stay reachable.

@@ -124,4 +124,14 @@ class SimEnvironment final : public platform::IEnvironment {
   std::map<std::wstring, Variable> variables_;  // keyed by upper-case name
 };
 
+// Counts a call of `method` and, when a fault is due, sets it as the thread's last error: true
+// when the call must fail.
+inline bool Faulted(SimCalls& calls, SimErrors& errors, std::string_view method) {
+  if (auto fault = calls.Enter(method)) {
+    errors.SetThreadError(*fault);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace kvd::sim

@@ -451,7 +451,8 @@ bool Win32Messages::PostMessage(WindowHandle window, std::uint32_t message, std:
 // --- The whole machine ---------------------------------------------------------------------------
 
 Win32Platform::Win32Platform()
-    : ports_{registry_, files_,  environment_, process_, clock_,     debug_,   errors_,   sync_,
-             xml_,      system_, security_,    shell_,   installer_, network_, messages_, ini_} {}
+    : ports_{registry_, files_, environment_, process_,  clock_,   debug_,     errors_,
+             sync_,     xml_,   system_,      security_, shell_,   installer_, network_,
+             messages_, ini_,   devices_,     modules_,  sockets_, icmp_} {}
 
 }  // namespace kvd::platform::win32

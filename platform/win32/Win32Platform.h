@@ -183,6 +183,52 @@ class Win32IniFiles final : public IIniFiles {
                                         std::uint32_t chars, const wchar_t* file) override;
 };
 
+class Win32Devices final : public IDevices {
+ public:
+  DevInfoSet GetClassDevs(const Guid* classGuid, const wchar_t* enumerator,
+                          std::uint32_t flags) override;
+  bool EnumDeviceInfo(DevInfoSet set, std::uint32_t index, DevInfoData* out) override;
+  bool GetDeviceRegistryProperty(DevInfoSet set, const DevInfoData& element, std::uint32_t property,
+                                 std::uint32_t* type, std::uint8_t* buffer, std::uint32_t bytes,
+                                 std::uint32_t* required) override;
+  bool GetDeviceInstanceId(DevInfoSet set, const DevInfoData& element, wchar_t* buffer,
+                           std::uint32_t chars, std::uint32_t* required) override;
+  bool GetDeviceInfoListDetail(DevInfoSet set, DevMachine* machine) override;
+  bool ClassGuidsFromName(const wchar_t* className, Guid* guids, std::uint32_t size,
+                          std::uint32_t* required) override;
+  bool DestroyDeviceInfoList(DevInfoSet set) override;
+  std::uint32_t GetDeviceId(DevInst devInst, wchar_t* buffer, std::uint32_t chars) override;
+  std::uint32_t GetDevNodeStatus(std::uint32_t* status, std::uint32_t* problem, DevInst devInst,
+                                 DevMachine machine) override;
+};
+
+class Win32Modules final : public IModules {
+ public:
+  std::uint32_t GetSystemDirectory(wchar_t* buffer, std::uint32_t chars) override;
+  ModuleHandle LoadLibrary(const wchar_t* path) override;
+  ProcAddress GetProcAddress(ModuleHandle module, const char* name) override;
+  bool FreeLibrary(ModuleHandle module) override;
+};
+
+class Win32Sockets final : public ISockets {
+ public:
+  int WSAStartup(std::uint16_t version, WsaData* data) override;
+  int WSACleanup() override;
+  InAddr inet_addr(const char* text) override;
+  bool gethostbyname(const char* name, std::vector<InAddr>* addresses) override;
+  bool gethostbyaddr(InAddr address, std::vector<InAddr>* addresses) override;
+};
+
+class Win32Icmp final : public IIcmp {
+ public:
+  IcmpHandle IcmpCreateFile(ProcAddress entry) override;
+  std::uint32_t IcmpSendEcho(ProcAddress entry, IcmpHandle handle, InAddr address,
+                             std::uint16_t requestBytes, const IpOptions& options,
+                             std::uint32_t replyBytes, std::uint32_t timeoutMs,
+                             EchoReply* reply) override;
+  bool IcmpCloseHandle(ProcAddress entry, IcmpHandle handle) override;
+};
+
 // The real machine: one adapter per port. The adapters hold no state, so any number of these may
 // exist; Ports() refers into this object and lives as long as it does.
 class Win32Platform {
@@ -210,6 +256,10 @@ class Win32Platform {
   Win32Network network_;
   Win32Messages messages_;
   Win32IniFiles ini_;
+  Win32Devices devices_;
+  Win32Modules modules_;
+  Win32Sockets sockets_;
+  Win32Icmp icmp_;
   Platform ports_;
 };
 

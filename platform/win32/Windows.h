@@ -61,6 +61,8 @@ static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W ca
 #undef LookupPrivilegeValue
 #undef InitiateSystemShutdownEx
 #undef GetPrivateProfileString
+#undef LoadLibrary
+#undef GetSystemDirectory
 
 #include <cstdint>
 

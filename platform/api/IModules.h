@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/api/Types.h"
+
+namespace kvd::platform {
+
+// An exported entry of a loaded library as a plain number; 0 when the library has no such export.
+// Only the port that handed it out calls through it.
+using ProcAddress = std::uintptr_t;
+
+// Libraries loaded at run time (kernel32). Failing calls set the last error.
+class IModules {
+ public:
+  virtual ~IModules() = default;
+  // GetSystemDirectoryW(buffer, chars): the length without the NUL, or the size needed with the
+  // NUL when the buffer is too small, 0 on failure.
+  virtual std::uint32_t GetSystemDirectory(wchar_t* buffer, std::uint32_t chars) = 0;
+  // LoadLibraryW(path): 0 on failure (ERROR_MOD_NOT_FOUND 126 for a missing file).
+  virtual ModuleHandle LoadLibrary(const wchar_t* path) = 0;
+  // GetProcAddress(module, name): 0 when the library does not export it (ERROR_PROC_NOT_FOUND).
+  virtual ProcAddress GetProcAddress(ModuleHandle module, const char* name) = 0;
+  // FreeLibrary(module).
+  virtual bool FreeLibrary(ModuleHandle module) = 0;
+};
+
+}  // namespace kvd::platform
