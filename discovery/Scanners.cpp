@@ -1,11 +1,15 @@
 #include "discovery/Scanners.h"
 
+#include <algorithm>
 #include <array>
+#include <cwchar>
+#include <optional>
 
 #include "discovery/DeviceRegistry.h"
 #include "logging/Trace.h"
 #include "platform/api/Handles.h"
 #include "platform/api/Text.h"
+#include "strings/StringTable.h"
 #include "system/Helper.h"
 
 KVD_TRACE_SOURCE();
@@ -30,6 +34,48 @@ std::wstring WithoutTrailingBackslashes(std::wstring text) {
   return text;
 }
 
+// A registry text that may be absent, present but unreadable (a failed read, a wrong type), or
+// read: several steps answer the first two differently.
+struct RegText {
+  enum State { Absent, Unreadable, Read } state = Absent;
+  std::wstring text;
+};
+
+RegText ReadText(CUtil& util, const std::wstring& key, const wchar_t* name) {
+  std::uint32_t type = 0;
+  std::uint32_t size = 0;
+  if (!util.ReadRegistryValue(key, name, &type, nullptr, &size)) return {};
+  auto text = util.ReadRegistryText(key, name);
+  if (!text) return {RegText::Unreadable, {}};
+  return {RegText::Read, std::move(*text)};
+}
+
+// A text property of a node, read in two steps; nullopt when the node has none.
+std::optional<std::wstring> PropertyText(IDevices& devices, DevInfoSet set,
+                                         const DevInfoData& element, std::uint32_t property) {
+  std::uint32_t type = 0;
+  std::uint32_t required = 0;
+  devices.GetDeviceRegistryProperty(set, element, property, &type, nullptr, 0, &required);
+  if (required == 0) return std::nullopt;
+  std::vector<std::uint8_t> bytes(required);
+  if (!devices.GetDeviceRegistryProperty(set, element, property, &type, bytes.data(), required,
+                                         &required)) {
+    return std::nullopt;
+  }
+  // Up to the first NUL: the first string of a list, whether or not the list is terminated.
+  return FromUtf16Bytes(bytes.data(), std::min<std::size_t>(required, bytes.size()));
+}
+
+std::wstring AfterLastBackslash(const std::wstring& text) {
+  const std::size_t last = text.rfind(L'\\');
+  return last == std::wstring::npos ? text : text.substr(last + 1);
+}
+
+bool IsLumeqDescription(const std::wstring& description) {
+  return TrimmedLower(description).find(L"lumeq") != std::wstring::npos ||
+         Trim(description).find(L"LQ") != std::wstring::npos;
+}
+
 // The printer keys under the spooler's list, in enumeration order.
 std::vector<std::wstring> PrinterNames(IRegistry& registry, HKey printers) {
   std::vector<std::wstring> names;
@@ -43,6 +89,264 @@ std::vector<std::wstring> PrinterNames(IRegistry& registry, HKey printers) {
 }
 
 }  // namespace
+
+bool CScanners::EnumerateScanners(std::vector<_DeviceDetails>& devices) {
+  KVD_SCOPE(L"CScanners::EnumerateScanners");
+  KVD_LOG(kind::Info, L"Enumerates scanners.");
+  std::vector<_DeviceDetails> usb;
+  for (const wchar_t* enumerator : {L"USB", L"DOT4", L"DOT4USB", L"DOT4PRT"}) {
+    ListDevices(enumerator, L"vid_2f8d", usb);
+  }
+  KVD_LOG(kind::Info, L"Searching installed USB scanners...");
+  for (const auto& candidate : usb) GetUSBScanners(candidate, devices, usb);
+  std::vector<_DeviceDetails> network;
+  ListDevices(L"root", L"", network);
+  KVD_LOG(kind::Info, L"Searching installed network scanners...");
+  for (const auto& candidate : network) GetNetWorkScanners(candidate, devices);
+  return true;
+}
+
+void CScanners::ListDevices(const wchar_t* enumerator, const std::wstring& filter,
+                            std::vector<_DeviceDetails>& list) {
+  KVD_SCOPE(L"CScanners::ListDevices");
+  IDevices& nodes = m_platform.devices;
+  // Every installed node, plugged in or not: presence is the connection check's question.
+  auto set =
+      MakeUniqueDevInfoList(nodes, nodes.GetClassDevs(nullptr, enumerator, digcf::AllClasses));
+  if (!set.valid()) return;
+  DevInfoData element;
+  for (std::uint32_t index = 0; nodes.EnumDeviceInfo(set.get(), index, &element); ++index) {
+    const auto hardwareId = PropertyText(nodes, set.get(), element, spdrp::HardwareId);
+    if (!hardwareId) continue;
+    const std::wstring first = TrimmedLower(*hardwareId);
+    if (first.find(filter) == std::wstring::npos) continue;
+    _DeviceDetails record;
+    record.strHardwareId = first;
+    record.strDeviceDesc = PropertyText(nodes, set.get(), element, spdrp::DeviceDesc).value_or(L"");
+    record.strPnpName =
+        PropertyText(nodes, set.get(), element, spdrp::FriendlyName).value_or(record.strDeviceDesc);
+    record.strService = PropertyText(nodes, set.get(), element, spdrp::Service).value_or(L"");
+    record.strClass = PropertyText(nodes, set.get(), element, spdrp::Class).value_or(L"");
+    record.strDriverKey = PropertyText(nodes, set.get(), element, spdrp::Driver).value_or(L"");
+    std::array<wchar_t, 260> id{};
+    if (nodes.GetDeviceId(element.devInst, id.data(), static_cast<std::uint32_t>(id.size())) ==
+        cr::Success) {
+      // Bounded by the buffer: an id that fills it exactly comes without its NUL.
+      record.strInstanceId.assign(
+          id.data(), std::wcslen(id.data()) < id.size() ? std::wcslen(id.data()) : id.size());
+    }
+    list.push_back(std::move(record));
+  }
+}
+
+void CScanners::GetUSBScanners(const _DeviceDetails& parent, std::vector<_DeviceDetails>& devices,
+                               const std::vector<_DeviceDetails>& candidates) {
+  KVD_SCOPE(L"CScanners::GetUSBScanners");
+  if (TrimmedLower(parent.strDeviceDesc).find(L"qv tarvel") != std::wstring::npos) {
+    FillTarvelDetails(parent, devices);
+    return;
+  }
+  if (parent.strService.find(L"usbccgp") == std::wstring::npos &&
+      parent.strService.find(L"usbhub") == std::wstring::npos) {
+    return;
+  }
+  CUtil util(m_platform);
+  const std::wstring enumKey = kEnumRoot + parent.strInstanceId;
+  const RegText prefix = ReadText(util, enumKey, L"ParentIdPrefix");
+  // An empty prefix is contained in every instance id: it would make every interface of every
+  // device a child of this one.
+  if (prefix.state != RegText::Read || prefix.text.empty()) {
+    KVD_LOG(
+        kind::Debug,
+        L"Failed to get Parentidprefix from registry for Enumerating the USB Scanners.Path : %s",
+        enumKey);
+    return;
+  }
+  const std::wstring lowerPrefix = ToLowerOrdinal(prefix.text);
+  for (const auto& candidate : candidates) {
+    if (ToLowerOrdinal(candidate.strInstanceId).find(lowerPrefix) == std::wstring::npos) continue;
+    _DeviceDetails child = candidate;
+    child.strParentId = AfterLastBackslash(parent.strInstanceId);
+    if (!EqualsNoCase(child.strClass, L"Image")) continue;
+    KVD_LOG(kind::Debug, L"Found device.Device Desc: %s", TrimmedLower(child.strDeviceDesc));
+    if (IsLumeqDescription(child.strDeviceDesc)) {
+      FillLumeqDetails(child, devices);
+      return;
+    }
+    FillNames(child, false);
+    child.strPort = GlobalLag.GetString(L"USB");
+    child.strModel = GetModel(child.strDriverKey);
+    child.bNetwork = false;
+    child.bTarvel = false;
+    child.bLumeq = false;
+    child.bOstrel = IsOstrelDevice(child.strDriverKey, child.strDeviceDesc);
+    if (child.bOstrel) child.strModel = child.strDeviceDesc;
+    KVD_LOG(kind::Info, L"Scanner found : %s Connected at : USB", child.strFriendlyName);
+    devices.push_back(std::move(child));
+  }
+}
+
+bool CScanners::FillNames(_DeviceDetails& record, bool providerRequired) {
+  KVD_SCOPE(L"CScanners::FillNames");
+  CUtil util(m_platform);
+  const std::wstring classKey = CDeviceRegistry::ClassKey(record.strDriverKey);
+  const RegText provider = ReadText(util, classKey, L"ProviderName");
+  if (provider.state != RegText::Read &&
+      (providerRequired || provider.state == RegText::Unreadable)) {
+    KVD_LOG(kind::Debug,
+            L"Failed to get ProviderName from registry for Enumerating the USB Scanners.");
+    if (providerRequired) return false;
+  }
+  record.strProvider = provider.text;
+  const RegText name = ReadText(util, classKey, L"FriendlyName");
+  if (name.state == RegText::Unreadable) {
+    KVD_LOG(kind::Debug,
+            L"Failed to get FriendlyName from registry for Enumerating the USB Scanners.");
+    record.strFriendlyName = record.strDeviceDesc;
+  } else {
+    record.strFriendlyName = name.text;
+  }
+  return true;
+}
+
+void CScanners::FillTarvelDetails(const _DeviceDetails& record,
+                                  std::vector<_DeviceDetails>& devices) {
+  KVD_SCOPE(L"CScanners::FillTarvelDetails");
+  KVD_LOG(kind::Info, L"Gets the installed Tarvels");
+  _DeviceDetails device = record;
+  if (!FillNames(device, true)) return;
+  // A Tarvel on the network still reaches the PC through its USB node.
+  device.strPort = GlobalLag.GetString(
+      device.strInstanceId.find(L"_N") != std::wstring::npos ? L"NETWORK" : L"USB");
+  device.bNetwork = false;
+  device.strModel = GetModel(device.strDriverKey);
+  device.strParentId = device.strInstanceId;
+  device.bTarvel = true;
+  device.bOstrel = false;
+  device.bLumeq = false;
+  KVD_LOG(kind::Info, L"Scanner found : %s Connected at : USB", device.strFriendlyName);
+  devices.push_back(std::move(device));
+}
+
+void CScanners::FillLumeqDetails(const _DeviceDetails& record,
+                                 std::vector<_DeviceDetails>& devices) {
+  KVD_SCOPE(L"CScanners::FillLumeqDetails");
+  KVD_LOG(kind::Info, L"Gets the installed Lumeqs");
+  _DeviceDetails device = record;
+  if (!FillNames(device, true)) return;
+  device.bNetwork = false;
+  device.bTarvel = false;
+  device.bOstrel = false;
+  device.bLumeq = true;
+  device.strPort = GlobalLag.GetString(L"USB");
+  device.strModel = device.strDeviceDesc;
+  device.strParentId = device.strInstanceId;
+  KVD_LOG(kind::Info, L"Scanner found : %s Connected at : USB", device.strFriendlyName);
+  devices.push_back(std::move(device));
+}
+
+void CScanners::GetNetWorkScanners(const _DeviceDetails& candidate,
+                                   std::vector<_DeviceDetails>& devices) {
+  KVD_SCOPE(L"CScanners::GetNetWorkScanners");
+  if (!EqualsNoCase(Trim(candidate.strClass), L"Image") &&
+      !EqualsNoCase(Trim(candidate.strService), L"StillCam")) {
+    return;
+  }
+  CUtil util(m_platform);
+  const std::wstring enumKey = kEnumRoot + candidate.strInstanceId;
+  const auto maker = util.ReadRegistryText(enumKey, L"Mfg");
+  if (!maker) {
+    KVD_LOG(kind::Debug,
+            L"Failed to get ProviderName from registry for Enumerating the Network Scanners.");
+    return;
+  }
+  const std::wstring mfg = TrimmedLower(*maker);
+  if (mfg.find(L"qv") == std::wstring::npos && mfg.find(L"quvari") == std::wstring::npos) return;
+  _DeviceDetails device = candidate;
+  device.strProvider = mfg;
+  const std::wstring parameters = enumKey + L"\\Device Parameters";
+  // The class key's value first, the node's own parameters when that cannot be read.
+  auto fromClassOrNode = [&](const std::wstring& classKey, const wchar_t* name,
+                             const std::wstring& fallback) {
+    const RegText value = ReadText(util, classKey, name);
+    if (value.state == RegText::Read) return value.text;
+    if (value.state == RegText::Absent) return std::wstring();
+    const RegText own = ReadText(util, parameters, name);
+    return own.state == RegText::Read ? own.text : fallback;
+  };
+  device.strFriendlyName = fromClassOrNode(CDeviceRegistry::ClassKey(device.strDriverKey),
+                                           L"FriendlyName", device.strDeviceDesc);
+  KVD_LOG(kind::Debug, L"Found device.Device Desc: %s", TrimmedLower(device.strDeviceDesc));
+  if (IsLumeqDescription(device.strDeviceDesc)) {
+    FillNetworkLumeqDetails(device, devices);
+    return;
+  }
+  device.strIpAddress =
+      fromClassOrNode(CDeviceRegistry::DeviceDataKey(device.strDriverKey), L"PortID", L"");
+  device.strPort = device.strIpAddress;
+  device.strModel = GetModel(device.strDriverKey);
+  device.bTarvel = false;
+  device.bLumeq = false;
+  device.bNetwork = true;
+  device.bOstrel = IsOstrelDevice(device.strDriverKey, device.strDeviceDesc);
+  if (device.bOstrel) {
+    const std::wstring ip = GetIPForQ7Devices(device.strInstanceId, device.strDriverKey);
+    if (!ip.empty()) {
+      device.strIpAddress = ip;
+      device.strPort = ip;
+    }
+    device.strModel = device.strDeviceDesc;
+  }
+  KVD_LOG(kind::Info, L"Scanner found : %s Connected at : %s", device.strFriendlyName,
+          device.strIpAddress);
+  devices.push_back(std::move(device));
+}
+
+std::wstring CScanners::ModelDigits(std::wstring_view matchingDeviceId) {
+  auto isDigit = [](wchar_t c) { return c >= L'0' && c <= L'9'; };
+  std::size_t start = 0;
+  while (start < matchingDeviceId.size() && !isDigit(matchingDeviceId[start])) ++start;
+  std::size_t end = start;
+  while (end < matchingDeviceId.size() && isDigit(matchingDeviceId[end])) ++end;
+  return std::wstring(matchingDeviceId.substr(start, end - start));
+}
+
+void CScanners::FillNetworkLumeqDetails(const _DeviceDetails& record,
+                                        std::vector<_DeviceDetails>& devices) {
+  KVD_SCOPE(L"CScanners::FillNetworkLumeqDetails");
+  _DeviceDetails device = record;
+  device.strModel = device.strDeviceDesc;
+  device.bNetwork = true;
+  device.bLumeq = true;
+  device.bTarvel = false;
+  device.bOstrel = false;
+  CUtil util(m_platform);
+  const RegText port =
+      ReadText(util, CDeviceRegistry::DeviceDataKey(device.strDriverKey), L"PortID");
+  if (port.state != RegText::Absent) {
+    device.strPort = port.text;
+    device.strIpAddress = device.strPort;
+    devices.push_back(std::move(device));
+    return;
+  }
+  const RegText matching =
+      ReadText(util, CDeviceRegistry::ClassKey(device.strDriverKey), L"MatchingDeviceId");
+  if (matching.state != RegText::Read) {
+    KVD_LOG(kind::Debug,
+            L"Failed to get the MatchingDEviceID from registry while enumerating network scanner.");
+    return;
+  }
+  std::wstring address;
+  if (GetIPAddress(devices, Trim(ModelDigits(matching.text)), address)) {
+    device.strPort = address;
+  } else {
+    KVD_LOG(kind::Debug, L"Failed to get the IP Address of the Lumeq device: %s",
+            device.strDeviceDesc);
+    device.strPort.clear();
+  }
+  device.strIpAddress = device.strPort;
+  devices.push_back(std::move(device));
+}
 
 std::wstring CScanners::NormalisePort(std::wstring_view port) {
   std::size_t start = 0;
@@ -111,23 +415,21 @@ bool CScanners::GetIPAddress(const std::vector<_DeviceDetails>& devices, const s
   for (const std::wstring& name : PrinterNames(registry, printers.get())) {
     if (TrimmedLower(name).find(L"fax") != std::wstring::npos) continue;
     const std::wstring path = std::wstring(kPrintersKey) + L"\\" + name;
-    std::uint32_t type = 0;
-    std::uint32_t size = 0;
-    if (!util.ReadRegistryValue(path, L"Print Processor", &type, nullptr, &size)) continue;
-    const auto processor = util.ReadRegistryText(path, L"Print Processor");
-    if (!processor) {
+    const RegText processor = ReadText(util, path, L"Print Processor");
+    if (processor.state == RegText::Absent) continue;
+    if (processor.state == RegText::Unreadable) {
       KVD_LOG(kind::Debug, L"Failed to get the Processor value from registry .Path : %s", path);
       continue;
     }
-    if (processor->find(digits) == std::wstring::npos) continue;
-    if (!util.ReadRegistryValue(path, L"Port", &type, nullptr, &size)) continue;
-    const auto port = util.ReadRegistryText(path, L"Port");
-    if (!port) {
+    if (processor.text.find(digits) == std::wstring::npos) continue;
+    const RegText port = ReadText(util, path, L"Port");
+    if (port.state == RegText::Absent) continue;
+    if (port.state == RegText::Unreadable) {
       KVD_LOG(kind::Debug, L"Failed to get the Port value from registry.Path : %s", path);
       continue;
     }
-    if (ToLowerOrdinal(*port).find(L"usb") != std::wstring::npos) continue;
-    const std::wstring normalised = NormalisePort(*port);
+    if (ToLowerOrdinal(port.text).find(L"usb") != std::wstring::npos) continue;
+    const std::wstring normalised = NormalisePort(port.text);
     bool inUse = false;
     for (const auto& device : devices) {
       if (EqualsNoCase(Trim(device.strIpAddress), normalised)) inUse = true;

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "discovery/Scanners.h"
 #include "engine/PlaceholderIssue.h"
 #include "logging/Trace.h"
 #include "system/Helper.h"
@@ -87,7 +88,7 @@ void CDiagnosticMgr::EnumerateScanners() {
   if (m_enumerator) {
     m_enumerator(m_arrDevices);
   } else {
-    KVD_LOG(kind::Info, L"Device enumeration is not built in this version.");
+    CScanners(m_platform).EnumerateScanners(m_arrDevices);
   }
   const kvd::platform::SyncHandle event = g_hListenEvent.load();
   if (event == 0 || m_platform.sync.WaitForSingleObject(event, kEnumerationWaitMs) !=

@@ -42,7 +42,7 @@ class CDiagnosticMgr {
   CDiagnosticMgr& operator=(const CDiagnosticMgr&) = delete;
 
   // What Init uses to make the checks and to list the devices; the defaults are the checks of
-  // this version and no enumeration.
+  // this version and CScanners::EnumerateScanners.
   void SetIssueFactory(IssueFactory factory) { m_issueFactory = std::move(factory); }
   void SetEnumerator(Enumerator enumerator) { m_enumerator = std::move(enumerator); }
   void SetProgressDialog(IProgressDialog* dialog) { m_pProgressDlg = dialog; }

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "platform/sim/SimMachine.h"
+#include "tests/support/Scenario.h"
+
+namespace kvd::test {
+
+// Writes a scenario into the simulated machine: its registry values and files as they are, node
+// presence and problem numbers, and the hosts with their answers.
+inline void Apply(const Scenario& scenario, sim::SimMachine& machine) {
+  for (const auto& write : scenario.registry) {
+    machine.Registry().PutValue(write.root, write.path, write.name, write.type, write.bytes);
+  }
+  for (const auto& file : scenario.files) machine.Files().PutFile(file.path, file.bytes);
+  for (const auto& node : scenario.nodes) {
+    machine.Devices().SetPresent(node.instanceId, node.present);
+    machine.Devices().SetProblem(node.instanceId, node.problem);
+  }
+  for (const auto& host : scenario.hosts) {
+    if (!host.name.empty()) machine.Hosts().AddHost(host.name, {host.address});
+    machine.Hosts().SetAnswers(host.address, host.answers);
+  }
+}
+
+inline void ApplyNamed(const std::string& name, sim::SimMachine& machine) {
+  Apply(LoadNamedScenario(name), machine);
+}
+
+}  // namespace kvd::test

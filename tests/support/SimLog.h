@@ -1,0 +1,64 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "logging/DUDiduzuz.h"
+#include "platform/sim/SimMachine.h"
+
+namespace kvd::test {
+
+// The trace log of a simulated machine, written to its debugger output only (every category)
+// and read back as records, for tests that take the log's fixed texts as their oracle. One at a
+// time: it is the process's current logger while it lives.
+class SimLog {
+ public:
+  explicit SimLog(sim::SimMachine& sim) : sim_(sim) {
+    const std::wstring key = L"Software\\QV\\NG\\Logging\\kavid.exe";
+    sim.Registry().PutDword(platform::kHkeyCurrentUser, key, L"LogCategories", 0x3F00FFF0);
+    sim.Registry().PutDword(platform::kHkeyCurrentUser, key, L"LogOptions", 0x80000);
+    DUDiduzuz::CLogModule::SetCurrent(&logger_);
+  }
+  ~SimLog() { DUDiduzuz::CLogModule::SetCurrent(nullptr); }
+  SimLog(const SimLog&) = delete;
+  SimLog& operator=(const SimLog&) = delete;
+
+  struct Record {
+    std::wstring tag;   // "I0", "DB", "##", "->", "<-"
+    std::wstring text;  // without its indentation
+  };
+
+  // The records written since the last call.
+  std::vector<Record> Take() {
+    std::vector<Record> records;
+    const auto pieces = sim_.Debug().Take();
+    // Each record reaches the debugger output in four pieces: prefix, indentation, text, CR LF.
+    for (std::size_t i = 0; i + 3 < pieces.size(); i += 4) {
+      const std::wstring& prefix = pieces[i];
+      const std::size_t open = prefix.rfind(L'(');
+      const std::size_t close = prefix.rfind(L')');
+      std::wstring tag;
+      if (open != std::wstring::npos && close != std::wstring::npos && close > open) {
+        tag = prefix.substr(open + 1, close - open - 1);
+      }
+      records.push_back({tag, pieces[i + 2]});
+    }
+    return records;
+  }
+
+  // The texts of the records of one tag since the last call.
+  std::vector<std::wstring> Texts(const std::wstring& tag) {
+    std::vector<std::wstring> texts;
+    for (auto& record : Take()) {
+      if (record.tag == tag) texts.push_back(std::move(record.text));
+    }
+    return texts;
+  }
+
+ private:
+  sim::SimMachine& sim_;
+  DUDiduzuz::SettingsStore store_{sim_.Ports().sync};
+  DUDiduzuz::CLogModule logger_{sim_.Ports(), store_};
+};
+
+}  // namespace kvd::test
