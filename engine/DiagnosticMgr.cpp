@@ -4,6 +4,7 @@
 
 #include "discovery/Scanners.h"
 #include "engine/PlaceholderIssue.h"
+#include "issues/KVDConnectionIssue.h"
 #include "logging/Trace.h"
 #include "system/Helper.h"
 
@@ -16,6 +17,7 @@ namespace kind = DUDiduzuz::kind;
 constexpr int kLastIssue = 12;
 constexpr std::uint32_t kEnumerationWaitMs = 20000;
 
+constexpr int kConnection = 0;
 constexpr int kDriver = 2;
 constexpr int kWindowsScan = 3;
 constexpr int kTwain = 5;
@@ -32,7 +34,8 @@ bool OneOf(int index, std::initializer_list<int> set) {
 
 CDiagnosticMgr::CDiagnosticMgr(kvd::platform::Platform& platform) : m_platform(platform) {
   KVD_SCOPE(L"CDiagnosticMgr::CDiagnosticMgr");
-  m_issueFactory = [](int index) -> std::unique_ptr<CKVDIssue> {
+  m_issueFactory = [this](int index) -> std::unique_ptr<CKVDIssue> {
+    if (index == kConnection) return std::make_unique<CKVDConnectionIssue>(m_platform);
     return std::make_unique<CKVDPlaceholderIssue>(kIssueNameKeys[index]);
   };
 }

@@ -10,8 +10,10 @@
 #include "platform/api/Text.h"
 #include "platform/sim/SimMachine.h"
 #include "strings/StringTable.h"
+#include "tests/support/ExpectedDevices.h"
 #include "tests/support/ScenarioSim.h"
 #include "tests/support/SimLog.h"
+#include "tests/support/SimStrings.h"
 
 namespace {
 
@@ -22,14 +24,8 @@ class Enumeration : public ::testing::Test {
   void SetUp() override {
     // Texts that differ from their keys, so that the connection texts are seen to come from
     // the table.
-    const std::string table =
-        "<Strings><String ID=\"USB\" Value=\"USB-text\"/>"
-        "<String ID=\"NETWORK\" Value=\"Network-text\"/></Strings>";
-    sim_.Files().PutFile(L"C:\\Program Files (x86)\\Quvari\\Kavid\\strings\\1033.xml",
-                         {table.begin(), table.end()});
-    GlobalLag.Bind(sim_.Ports());
-    GlobalLag.m_LangID = 1033;
-    ASSERT_TRUE(GlobalLag.LoadStrings());
+    ASSERT_TRUE(
+        kvd::test::LoadTestStrings(sim_, {{"USB", "USB-text"}, {"NETWORK", "Network-text"}}));
   }
 
   std::vector<_DeviceDetails> Enumerate(std::initializer_list<const char*> scenarios) {
@@ -52,31 +48,7 @@ class Enumeration : public ::testing::Test {
   std::vector<kvd::test::SimLog::Record> records_;
 };
 
-struct Expected {
-  std::wstring friendlyName;
-  std::wstring instanceId;
-  std::wstring parentId;
-  std::wstring port;
-  std::wstring address;
-  std::wstring model;
-  std::wstring provider;
-  bool network, tarvel, ostrel, lumeq;
-};
-
-void ExpectDevice(const _DeviceDetails& device, const Expected& expected) {
-  SCOPED_TRACE(kvd::platform::NarrowUtf8(expected.friendlyName));
-  EXPECT_EQ(device.strFriendlyName, expected.friendlyName);
-  EXPECT_EQ(device.strInstanceId, expected.instanceId);
-  EXPECT_EQ(device.strParentId, expected.parentId);
-  EXPECT_EQ(device.strPort, expected.port);
-  EXPECT_EQ(device.strIpAddress, expected.address);
-  EXPECT_EQ(device.strModel, expected.model);
-  EXPECT_EQ(device.strProvider, expected.provider);
-  EXPECT_EQ(device.bNetwork, expected.network);
-  EXPECT_EQ(device.bTarvel, expected.tarvel);
-  EXPECT_EQ(device.bOstrel, expected.ostrel);
-  EXPECT_EQ(device.bLumeq, expected.lumeq);
-}
+using kvd::test::ExpectDevice;
 
 // The composite device itself is not listed, its print interface neither: only the Image
 // interface, named after its parent's last id element.
@@ -101,32 +73,11 @@ TEST_F(Enumeration, AnAllInOneOnUsbIsItsImageInterface) {
 }
 
 TEST_F(Enumeration, FamiliesOnUsbAndOnTheNetwork) {
-  const auto devices = Enumerate({"usb-tarvel.xml", "usb-lumeq.xml", "network-lumeq.xml",
-                                  "network-ostrel.xml", "network-aio.xml"});
-  ASSERT_EQ(devices.size(), 6u);
-  // USB first, in node order, then the network nodes.
-  ExpectDevice(devices[0], {L"Quvari Tarvel T200", L"USB\\VID_2F8D&PID_0200\\T200A0001",
-                            L"USB\\VID_2F8D&PID_0200\\T200A0001", L"USB-text", L"", L"T200",
-                            L"Quvari", false, true, false, false});
-  // Reached over the network but through its USB node: the network text, not a network device.
-  ExpectDevice(devices[1], {L"Quvari Tarvel T200 (network)", L"USB\\VID_2F8D&PID_0201\\T200B0002_N",
-                            L"USB\\VID_2F8D&PID_0201\\T200B0002_N", L"Network-text", L"", L"T200",
-                            L"Quvari", false, true, false, false});
-  // The first Lumeq interface ends its parent's search: the card reader behind it is not listed.
-  ExpectDevice(devices[2],
-               {L"Quvari Lumeq LQ 3100", L"USB\\VID_2F8D&PID_0310&MI_00\\6&3B4C5D&0&0000",
-                L"USB\\VID_2F8D&PID_0310&MI_00\\6&3B4C5D&0&0000", L"USB-text", L"",
-                L"Quvari LQ 3100 Scanner", L"Quvari", false, false, false, true});
-  // The fax printer of the model is skipped; the address is the other printer's port.
-  ExpectDevice(devices[3],
-               {L"Quvari Lumeq LQ 5100", L"ROOT\\IMAGE\\0000", L"", L"127.0.0.2", L"127.0.0.2",
-                L"Quvari Lumeq LQ 5100 (network)", L"quvari", true, false, false, true});
-  // Ostrel: the NetworkDevices file's address replaces the driver's PortID.
-  ExpectDevice(devices[4], {L"Quvari QX-800", L"ROOT\\IMAGE\\0001", L"", L"127.0.0.3", L"127.0.0.3",
-                            L"Quvari QX-800 Series", L"qv", true, false, true, false});
-  ExpectDevice(devices[5], {L"Quvari AIO 4500 Series", L"ROOT\\IMAGE\\0002", L"",
-                            L"ip=127.0.0.4,port=9100", L"ip=127.0.0.4,port=9100", L"AIO 4500",
-                            L"quvari imaging", true, false, false, false});
+  for (const char* scenario : kvd::test::kFamilyScenarios) kvd::test::ApplyNamed(scenario, sim_);
+  const auto devices = Enumerate({});
+  const auto expected = kvd::test::FamilyScenarioDevices(L"USB-text", L"Network-text");
+  ASSERT_EQ(devices.size(), expected.size());
+  for (std::size_t i = 0; i < devices.size(); ++i) ExpectDevice(devices[i], expected[i]);
   TakeLog();
   EXPECT_TRUE(Logged(L"I0", L"Gets the installed Tarvels"));
   EXPECT_TRUE(Logged(L"I0", L"Gets the installed Lumeqs"));
