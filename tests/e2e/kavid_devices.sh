@@ -14,14 +14,9 @@ scenarios="$here/../scenarios"
 
 [ -x "$installer" ] || { echo "FAIL: $installer is missing: build the native preset first"; exit 1; }
 
-export WINEPREFIX="$work/devices-prefix"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-rm -rf "$WINEPREFIX"
-mkdir -p "$work" "$WINEPREFIX"
-# Output redirected: background Wine processes would otherwise hold our caller's pipes open.
-wineserver -p </dev/null >/dev/null 2>&1 || true
-trap 'wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
-wineboot -i </dev/null >/dev/null 2>&1 || true
+mkdir -p "$work"
+# shellcheck source=tests/e2e/fresh-prefix.sh
+source "$here/fresh-prefix.sh" "$work/devices-prefix"
 
 "$installer" "$scenarios/usb-aio-composite.xml" "$scenarios/usb-tarvel.xml" \
   "$scenarios/usb-lumeq.xml" "$scenarios/network-lumeq.xml" "$scenarios/network-ostrel.xml" \
@@ -34,6 +29,5 @@ grep -q '\[  PASSED  \] 2 tests' "$work/devices-suite.txt" || {
   cat "$work/devices-suite.txt"; echo "FAIL: InstalledScenarios did not run both tests"; exit 1; }
 
 wine "$exe" </dev/null >/dev/null 2>&1
-temp_win="$(wine cmd /c 'echo %TEMP%' </dev/null 2>/dev/null | tr -d '\r')"
-temp_unix="$(winepath -u "$temp_win" </dev/null 2>/dev/null)"
+kvd_temp_folders
 python3 "$here/check_devices.py" "$temp_unix/qv_kvd.log"

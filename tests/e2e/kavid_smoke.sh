@@ -17,19 +17,13 @@ fi
 grep -q 'level="requireAdministrator"' <(strings "$exe") || { echo "FAIL: no requireAdministrator manifest"; exit 1; }
 grep -q 'FileVersion' <(strings -el "$exe") || { echo "FAIL: no version resource"; exit 1; }
 
-export WINEPREFIX="$work/smoke-prefix"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-rm -rf "$WINEPREFIX"
-mkdir -p "$work" "$WINEPREFIX"
-# Output redirected: background Wine processes would otherwise hold our caller's pipes open.
-wineserver -p </dev/null >/dev/null 2>&1 || true
-trap 'wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
-wineboot -i </dev/null >/dev/null 2>&1 || true
+mkdir -p "$work"
+# shellcheck source=tests/e2e/fresh-prefix.sh
+source "$here/fresh-prefix.sh" "$work/smoke-prefix"
 
 wine "$exe" </dev/null >/dev/null 2>&1
 wine reg query 'HKCU\Software\QV\NG\Logging\kavid.exe' </dev/null >"$work/smoke-reg.txt" 2>/dev/null
-temp_win="$(wine cmd /c 'echo %TEMP%' </dev/null 2>/dev/null | tr -d '\r')"
-temp_unix="$(winepath -u "$temp_win" </dev/null 2>/dev/null)"
+kvd_temp_folders
 python3 "$here/check_smoke.py" "$temp_unix/qv_kvd.log" "$work/smoke-reg.txt" "$temp_win\\qv_kvd.log"
 
 if [ -n "${3:-}" ]; then

@@ -1,0 +1,17 @@
+# Sourced by the whole-program tests: a fresh Wine prefix of their own, with a persistent
+# wineserver that is stopped when the test's shell exits.
+#   source tests/e2e/fresh-prefix.sh <prefix folder>
+export WINEPREFIX="$1"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+rm -rf "$WINEPREFIX"
+mkdir -p "$WINEPREFIX"
+# Output redirected: background Wine processes would otherwise hold our caller's pipes open.
+wineserver -p </dev/null >/dev/null 2>&1 || true
+trap 'wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
+wineboot -i </dev/null >/dev/null 2>&1 || true
+
+# Sets temp_win and temp_unix to the prefix's %TEMP%, where the program writes its trace log.
+kvd_temp_folders() {
+  temp_win="$(wine cmd /c 'echo %TEMP%' </dev/null 2>/dev/null | tr -d '\r')"
+  temp_unix="$(winepath -u "$temp_win" </dev/null 2>/dev/null)"
+}
