@@ -106,7 +106,7 @@ bool CKVDConnectionIssue::IsDeviceConnected(const std::wstring& instanceId,
 }
 
 std::wstring CKVDConnectionIssue::HostOf(const std::wstring& address) {
-  const std::wstring lower = ToLowerOrdinal(address);
+  std::wstring lower = ToLowerOrdinal(address);
   const std::size_t marker = lower.find(L"ip=");
   if (marker == std::wstring::npos) return lower;
   const std::size_t start = marker + 3;

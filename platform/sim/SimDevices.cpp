@@ -89,9 +89,13 @@ std::vector<SimDevices::Node> SimDevices::ListLocked(const Guid* classGuid,
   const std::wstring root = std::wstring(kEnumRoot) + L"\\";
   for (const auto& enumName : enumerators) {
     for (const auto& device : registry_.SubKeyNames(kHkeyLocalMachine, root + enumName)) {
-      const std::wstring devicePath = enumName + L"\\" + device;
+      std::wstring devicePath = enumName;
+      devicePath += L'\\';
+      devicePath += device;
       for (const auto& instance : registry_.SubKeyNames(kHkeyLocalMachine, root + devicePath)) {
-        const std::wstring path = devicePath + L"\\" + instance;
+        std::wstring path = devicePath;
+        path += L'\\';
+        path += instance;
         // A key without a setup class is no device node, as SetupAPI sees it.
         const auto guidValue = registry_.GetValue(kHkeyLocalMachine, root + path, L"ClassGUID");
         if (!guidValue) continue;
