@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cwchar>
 #include <optional>
 
 #include "discovery/DeviceRegistry.h"
@@ -132,8 +131,7 @@ void CScanners::ListDevices(const wchar_t* enumerator, const std::wstring& filte
     if (nodes.GetDeviceId(element.devInst, id.data(), static_cast<std::uint32_t>(id.size())) ==
         cr::Success) {
       // Bounded by the buffer: an id that fills it exactly comes without its NUL.
-      record.strInstanceId.assign(
-          id.data(), std::wcslen(id.data()) < id.size() ? std::wcslen(id.data()) : id.size());
+      record.strInstanceId.assign(id.begin(), std::find(id.begin(), id.end(), L'\0'));
     }
     list.push_back(std::move(record));
   }
