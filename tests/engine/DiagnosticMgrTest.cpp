@@ -15,8 +15,10 @@
 #include <vector>
 
 #include "engine/DiagnosticMgr.h"
+#include "issues/KVDConnectionIssue.h"
 #include "platform/sim/SimMachine.h"
 #include "system/Helper.h"
+#include "tests/support/ScenarioSim.h"
 #include "tests/support/SimRunDriver.h"
 
 namespace {
@@ -302,6 +304,36 @@ TEST(DiagnosticMgrEnumeration, WithoutTheDevicePageTheWaitTimesOut) {
     EXPECT_TRUE(manager.IsLumeq(0));
   }
   EXPECT_EQ(g_hListenEvent.load(), 0u);  // the manager closed the event
+}
+
+}  // namespace
+
+namespace {
+
+// Without a test's hooks the manager lists the machine's devices itself and runs the real
+// connection check first: an unplugged all-in-one stops the run at once with its USB text.
+TEST(DiagnosticMgrDefaults, TheMachinesDevicesAndTheConnectionCheck) {
+  kvd::sim::SimMachine sim;
+  kvd::test::ApplyNamed("usb-aio-unplugged.xml", sim);
+  g_hListenEvent = sim.Ports().sync.CreateEvent(false, false, L"Listen_Event");
+  {
+    CDiagnosticMgr manager(sim.Ports());
+    manager.Init();
+    sim.Ports().sync.SetEvent(g_hListenEvent);
+    manager.JoinThreads();
+    ASSERT_EQ(manager.Devices().size(), 1u);
+    EXPECT_EQ(manager.Devices()[0].strFriendlyName, L"Quvari AIO 3400 Series");
+    ASSERT_NE(dynamic_cast<CKVDConnectionIssue*>(manager.Issue(0)), nullptr);
+    EXPECT_EQ(dynamic_cast<CKVDConnectionIssue*>(manager.Issue(1)), nullptr);
+
+    kvd::test::SimRunDriver page(sim, manager);
+    manager.SetHandle(page.Window());
+    page.StartRun(manager.Devices()[0], false);
+    EXPECT_EQ(manager.m_nCurrentIssue.load(), 0);
+    EXPECT_EQ(manager.Issue(0)->m_nStatus, issue::kStatusFailed);
+    EXPECT_EQ(manager.Issue(0)->m_nErrorCode, 1000);
+    sim.Messages().RunUntilIdle();
+  }
 }
 
 }  // namespace
