@@ -114,7 +114,8 @@ class IDevices {
   // not fit (as much as fits is copied; the NUL only when there is room). Wine truncates and
   // answers CR_SUCCESS.
   virtual std::uint32_t GetDeviceId(DevInst devInst, wchar_t* buffer, std::uint32_t chars) = 0;
-  // CM_Get_DevNode_Status_Ex(status, problem, devInst, 0, machine): CONFIGRET.
+  // CM_Get_DevNode_Status_Ex(status, problem, devInst, 0, machine): CONFIGRET. Wine answers
+  // CR_SUCCESS and writes neither output: start both at 0.
   virtual std::uint32_t GetDevNodeStatus(std::uint32_t* status, std::uint32_t* problem,
                                          DevInst devInst, DevMachine machine) = 0;
 };

@@ -1,11 +1,13 @@
 // Device properties and network addresses against the simulated machine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "discovery/Scanners.h"
 #include "platform/api/Text.h"
 #include "platform/sim/SimMachine.h"
+#include "tests/support/SimLog.h"
 
 namespace {
 
@@ -57,6 +59,12 @@ TEST_F(Scanners, OstrelDevicesAreKnownByTheirProductsConfiguration) {
        "[DeviceInfo]\r\nModelName=QX-900\r\n", true, L"Quvari QX-800", false},
       {"no model name", true, L"C:\\Program Files\\QV\\OstrelQX", "[DeviceInfo]\r\n", true,
        L"Quvari QX-800", false},
+      {"an empty config.ini", true, L"C:\\Program Files\\QV\\OstrelQX", "", true, L"Quvari QX-800",
+       false},
+      {"the model in another section", true, L"C:\\Program Files\\QV\\OstrelQX",
+       "[Device]\r\nModelName=QX-800\r\n", true, L"Quvari QX-800", false},
+      {"no config.ini", true, L"C:\\Program Files\\QV\\Elsewhere",
+       "[DeviceInfo]\r\nModelName=QX-800\r\n", true, L"Quvari QX-800", false},
       {"no product folder", true, L"C:\\Program Files\\QV\\OstrelQX",
        "[DeviceInfo]\r\nModelName=QX-800\r\n", false, L"Quvari QX-800", false},
   };
@@ -141,6 +149,23 @@ TEST_F(Scanners, OstrelAddressFromItsNetworkDevicesFile) {
       file,
       Text("[ScannerInfo]\r\nDeviceInstanceId=usb\\vid_1a2b\r\n[DeviceInfo]\r\nIPAddress=\r\n"));
   EXPECT_EQ(scanners_.GetIPForQ7Devices(L"USB\\VID_1A2B&PID_0800\\6&1234", kDriverKey), L"");
+}
+
+// A printer list that cannot be opened yields no address, with the key in the log.
+TEST(ScannerPrinters, AListThatCannotBeOpened) {
+  kvd::sim::SimMachine sim;
+  kvd::test::SimLog log(sim);
+  sim.Registry().PutString(kHkeyLocalMachine, kPrinters + L"\\Quvari QX-2400", L"Port",
+                           L"IP_10.0.0.5");
+  sim.Registry().DenyAccess(kHkeyLocalMachine, kPrinters);
+  std::wstring address;
+  CScanners scanners(sim.Ports());
+  EXPECT_FALSE(scanners.GetIPAddress({}, L"2400", address));
+  EXPECT_EQ(scanners.GetIPForQ7Devices(L"ROOT\\IMAGE\\0000", kDriverKey), L"");
+  const auto texts = log.Texts(L"DB");
+  EXPECT_EQ(
+      std::count(texts.begin(), texts.end(), L"Failed to open registry path.Path : " + kPrinters),
+      2);
 }
 
 }  // namespace

@@ -108,6 +108,12 @@ TEST_P(DevicesContract, AnEnumeratorListsItsNodesWithUpperCaseIds) {
   wchar_t id[260] = {};
   ASSERT_EQ(ports().devices.GetDeviceId(element.devInst, id, std::size(id)), cr::Success);
   EXPECT_STREQ(id, L"KVDTEST\\VID_2F8D&PID_0101\\5&1A2B&0&2");
+  // An installed node has a status. Wine deviation: it answers CR_SUCCESS without writing the
+  // status or the problem number, so callers start both at 0.
+  std::uint32_t status = 0;
+  std::uint32_t problem = 0;
+  EXPECT_EQ(ports().devices.GetDevNodeStatus(&status, &problem, element.devInst, 0), cr::Success);
+  EXPECT_EQ(problem, 0u);
   wchar_t small[8] = {};
   const std::uint32_t answer =
       ports().devices.GetDeviceId(element.devInst, small, std::size(small));

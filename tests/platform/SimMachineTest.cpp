@@ -936,5 +936,54 @@ TEST(SimTargetTest, EachMachineIsFreshWithItsScratchAreaAndAVersionedExecutable)
   EXPECT_EQ(sim->Sim().Debug().Take(), std::vector<std::wstring>{L"x"});
 }
 
+// What Wine does not model: a node that is not plugged in is left out of the present set and
+// has no status; a node with a problem reports it.
+TEST(SimDevices, PresenceAndProblemNumbers) {
+  SimMachine sim;
+  const std::wstring root = L"SYSTEM\\CurrentControlSet\\Enum\\USB\\VID_2F8D&PID_0001\\";
+  for (const wchar_t* instance : {L"A", L"B", L"C"}) {
+    sim.Registry().PutString(platform::kHkeyLocalMachine, root + instance, L"ClassGUID",
+                             platform::GuidToText(platform::devclass::Image));
+  }
+  sim.Devices().SetPresent(L"usb\\vid_2f8d&pid_0001\\b", false);
+  sim.Devices().SetProblem(L"USB\\VID_2F8D&PID_0001\\C", 28);
+  auto& devices = sim.Ports().devices;
+  auto listed = [&](std::uint32_t flags) {
+    std::vector<platform::DevInst> nodes;
+    auto set =
+        platform::MakeUniqueDevInfoList(devices, devices.GetClassDevs(nullptr, L"USB", flags));
+    platform::DevInfoData element;
+    for (std::uint32_t i = 0; devices.EnumDeviceInfo(set.get(), i, &element); ++i) {
+      nodes.push_back(element.devInst);
+    }
+    return nodes;
+  };
+  const auto all = listed(platform::digcf::AllClasses);
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_EQ(listed(platform::digcf::AllClasses | platform::digcf::Present).size(), 2u);
+
+  struct Case {
+    std::size_t node;
+    std::uint32_t answer, status, problem;
+  };
+  const Case cases[] = {
+      {0, platform::cr::Success, platform::cr::DnStarted | platform::cr::DnDriverLoaded, 0},
+      {1, platform::cr::NoSuchDevNode, 0, 0},
+      {2, platform::cr::Success, platform::cr::DnHasProblem, 28},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.node);
+    std::uint32_t status = 0;
+    std::uint32_t problem = 0;
+    EXPECT_EQ(devices.GetDevNodeStatus(&status, &problem, all[c.node], 0), c.answer);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(problem, c.problem);
+  }
+  std::uint32_t status = 0;
+  std::uint32_t problem = 0;
+  EXPECT_EQ(devices.GetDevNodeStatus(&status, &problem, 999, 0), platform::cr::InvalidDevNode);
+  EXPECT_EQ(sim.Devices().OpenSetCount(), 0u);
+}
+
 }  // namespace
 }  // namespace kvd::sim
