@@ -9,6 +9,7 @@
 #include "platform/sim/SimMachine.h"
 #include "strings/StringTable.h"
 #include "system/Helper.h"
+#include "tests/support/SimLog.h"
 
 namespace {
 
@@ -28,28 +29,13 @@ class Helper : public ::testing::Test {
   void SetUp() override {
     g_bVista = false;
     g_bWin7 = false;
-    auto& registry = sim_.Registry();
-    const std::wstring key = L"Software\\QV\\NG\\Logging\\kavid.exe";
-    registry.PutDword(kvd::platform::kHkeyCurrentUser, key, L"LogCategories", 0x3F00FFF0);
-    registry.PutDword(kvd::platform::kHkeyCurrentUser, key, L"LogOptions", 0x80000);
-    DUDiduzuz::CLogModule::SetCurrent(&logger_);
   }
-  void TearDown() override { DUDiduzuz::CLogModule::SetCurrent(nullptr); }
 
   // The debug records' texts written since the last call.
-  std::vector<std::wstring> DebugRecords() {
-    std::vector<std::wstring> texts;
-    const auto pieces = sim_.Debug().Take();
-    // Each line reaches the debugger output in four pieces: prefix, indentation, text, CR LF.
-    for (std::size_t i = 0; i + 3 < pieces.size(); i += 4) {
-      if (pieces[i].find(L"(DB) ") != std::wstring::npos) texts.push_back(pieces[i + 2]);
-    }
-    return texts;
-  }
+  std::vector<std::wstring> DebugRecords() { return log_.Texts(L"DB"); }
 
   kvd::sim::SimMachine sim_;
-  DUDiduzuz::SettingsStore store_{sim_.Ports().sync};
-  DUDiduzuz::CLogModule logger_{sim_.Ports(), store_};
+  kvd::test::SimLog log_{sim_};
   CUtil util_{sim_.Ports()};
 };
 
