@@ -41,11 +41,9 @@ struct RegText {
 };
 
 RegText ReadText(CUtil& util, const std::wstring& key, const wchar_t* name) {
-  std::uint32_t type = 0;
-  std::uint32_t size = 0;
-  if (!util.ReadRegistryValue(key, name, &type, nullptr, &size)) return {};
-  auto text = util.ReadRegistryText(key, name);
-  if (!text) return {RegText::Unreadable, {}};
+  bool present = false;
+  auto text = util.ReadRegistryText(key, name, &present);
+  if (!text) return {present ? RegText::Unreadable : RegText::Absent, {}};
   return {RegText::Read, std::move(*text)};
 }
 

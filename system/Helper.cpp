@@ -109,10 +109,12 @@ std::optional<std::vector<std::uint8_t>> CUtil::ReadRegistryBytes(const std::wst
 }
 
 std::optional<std::wstring> CUtil::ReadRegistryText(const std::wstring& keyPath,
-                                                    const std::wstring& valueName) {
+                                                    const std::wstring& valueName, bool* present) {
   std::uint32_t type = 0;
   std::uint32_t size = 0;
-  if (!ReadRegistryValue(keyPath, valueName, &type, nullptr, &size)) return std::nullopt;
+  const bool found = ReadRegistryValue(keyPath, valueName, &type, nullptr, &size);
+  if (present != nullptr) *present = found;
+  if (!found) return std::nullopt;
   if (type != regtype::Sz && type != regtype::ExpandSz) return std::nullopt;
   std::vector<std::uint8_t> data(size);
   if (size != 0 && !ReadRegistryValue(keyPath, valueName, &type, data.data(), &size)) {

@@ -35,8 +35,11 @@ class CUtil {
   std::optional<std::vector<std::uint8_t>> ReadRegistryBytes(const std::wstring& keyPath,
                                                              const std::wstring& valueName);
   // A text value (REG_SZ or REG_EXPAND_SZ, unexpanded), ending at its first NUL or its end.
+  // `present`, when given, tells a value that is there but cannot be read (another type, a
+  // failed read) from one that is absent.
   std::optional<std::wstring> ReadRegistryText(const std::wstring& keyPath,
-                                               const std::wstring& valueName);
+                                               const std::wstring& valueName,
+                                               bool* present = nullptr);
 
   bool GetOSName(std::wstring& name);
   bool IsOSSupported();

@@ -37,9 +37,7 @@ class Enumeration : public ::testing::Test {
   }
 
   bool Logged(const std::wstring& tag, const std::wstring& text) {
-    return std::any_of(records_.begin(), records_.end(), [&](const auto& record) {
-      return record.tag == tag && record.text == text;
-    });
+    return kvd::test::SimLog::Contains(records_, tag, text);
   }
   void TakeLog() { records_ = log_.Take(); }
 

@@ -36,10 +36,7 @@ class Connection : public ::testing::Test {
   }
 
   bool Logged(const std::wstring& tag, const std::wstring& text) {
-    const auto records = log_.Take();
-    return std::any_of(records.begin(), records.end(), [&](const auto& record) {
-      return record.tag == tag && record.text == text;
-    });
+    return kvd::test::SimLog::Contains(log_.Take(), tag, text);
   }
 
   kvd::sim::SimMachine sim_;
@@ -92,12 +89,9 @@ TEST_F(Connection, OutcomesOfPresenceAndPing) {
     EXPECT_EQ(sim.Clock().GetTickCount() - before, c.answers ? 0u : 1000u);
     EXPECT_EQ(check.Fix(device, c.result), 0);
     const auto records = log.Take();
-    auto logged = [&](const std::wstring& text) {
-      return std::any_of(records.begin(), records.end(),
-                         [&](const auto& record) { return record.text == text; });
-    };
-    EXPECT_TRUE(logged(L"Diagnoses connection issue."));
-    EXPECT_TRUE(logged(c.result == 107 ? L"connection OK." : L"connection failed."));
+    EXPECT_TRUE(kvd::test::SimLog::Contains(records, L"I0", L"Diagnoses connection issue."));
+    EXPECT_TRUE(kvd::test::SimLog::Contains(
+        records, L"I0", c.result == 107 ? L"connection OK." : L"connection failed."));
     // Every resource of the ping is given back.
     EXPECT_EQ(sim.Devices().OpenSetCount(), 0u);
     EXPECT_EQ(sim.Icmp().OpenHandleCount(), 0u);

@@ -46,6 +46,15 @@ class SimLog {
     return records;
   }
 
+  // Whether one of `records` has that tag and text.
+  static bool Contains(const std::vector<Record>& records, const std::wstring& tag,
+                       const std::wstring& text) {
+    for (const auto& record : records) {
+      if (record.tag == tag && record.text == text) return true;
+    }
+    return false;
+  }
+
   // The texts of the records of one tag since the last call.
   std::vector<std::wstring> Texts(const std::wstring& tag) {
     std::vector<std::wstring> texts;
