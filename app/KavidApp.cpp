@@ -22,7 +22,7 @@ void WriteDword(IRegistry& registry, HKey key, const wchar_t* name, std::uint32_
 }  // namespace
 
 CKavidApp::CKavidApp(Platform& platform) : m_platform(platform) {
-  // No trace scope until the configuration below is written: the trace log reads its settings
+  // No trace record until the configuration below is written: the trace log reads its settings
   // at its first record, and a record before them would leave it without a file for a whole
   // poll interval.
   std::wstring modulePath;
@@ -42,13 +42,6 @@ CKavidApp::CKavidApp(Platform& platform) : m_platform(platform) {
   }
   m_strLogFile = temp + L"\\qv_kvd.log";
 
-  // After a restart the previous log is kept and continued. A second start, which the
-  // single-instance gate ends a moment later, must not take the running instance's log away.
-  FileAttributeData attributes;
-  if (!IsRestartPending() && !AnotherInstanceRuns() &&
-      m_platform.files.GetFileAttributesEx(m_strLogFile.c_str(), &attributes)) {
-    m_platform.files.DeleteFile(m_strLogFile.c_str());
-  }
   auto key = MakeUniqueHkey(m_platform.registry);
   const std::wstring keyPath = L"SOFTWARE\\QV\\NG\\Logging\\" + m_strExeName;
   if (m_platform.registry.CreateKeyEx(kHkeyCurrentUser, keyPath.c_str(),
@@ -60,6 +53,15 @@ CKavidApp::CKavidApp(Platform& platform) : m_platform(platform) {
     WriteDword(m_platform.registry, key.get(), L"LogCategories", kLogCategories);
     WriteDword(m_platform.registry, key.get(), L"LogOptions", kLogOptions);
     WriteDword(m_platform.registry, key.get(), L"LogInfoDetailLevel", kLogInfoDetailLevel);
+  }
+
+  // After a restart the previous log is kept and continued. A second start, which the
+  // single-instance gate ends a moment later, must not take the running instance's log away.
+  // Asked only now: the questions are traced, and their records need the configuration above.
+  FileAttributeData attributes;
+  if (!IsRestartPending() && !AnotherInstanceRuns() &&
+      m_platform.files.GetFileAttributesEx(m_strLogFile.c_str(), &attributes)) {
+    m_platform.files.DeleteFile(m_strLogFile.c_str());
   }
 
   KVD_SCOPE(L"CKavidApp::CKavidApp");

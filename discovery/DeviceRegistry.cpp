@@ -1,13 +1,13 @@
 #include "discovery/DeviceRegistry.h"
 
-#include <array>
-
 #include "logging/Trace.h"
 #include "platform/api/Handles.h"
 #include "platform/api/Text.h"
-#include "system/Helper.h"
 
 KVD_TRACE_SOURCE();
+
+using kvd::reg::MachineText;
+using kvd::reg::RegText;
 
 std::wstring CDeviceRegistry::ClassKey(const std::wstring& driverKey) {
   return std::wstring(kClassRoot) + driverKey;
@@ -25,56 +25,49 @@ std::wstring CDeviceRegistry::ModelKey(const std::wstring& model) {
   return std::wstring(kSuiteKey) + L"\\" + kvd::platform::ToLowerOrdinal(model);
 }
 
-std::optional<std::wstring> CDeviceRegistry::ClassText(const std::wstring& driverKey,
-                                                       const wchar_t* name) {
-  return m_util.ReadRegistryText(ClassKey(driverKey), name);
+RegText CDeviceRegistry::ClassText(const std::wstring& driverKey, const wchar_t* name) {
+  return MachineText(m_registry, ClassKey(driverKey), name);
 }
 
-std::optional<std::wstring> CDeviceRegistry::DeviceDataText(const std::wstring& driverKey,
-                                                            const wchar_t* name) {
-  return m_util.ReadRegistryText(DeviceDataKey(driverKey), name);
+RegText CDeviceRegistry::DeviceDataText(const std::wstring& driverKey, const wchar_t* name) {
+  return MachineText(m_registry, DeviceDataKey(driverKey), name);
 }
 
 std::optional<std::uint8_t> CDeviceRegistry::DeviceDataFirstByte(const std::wstring& driverKey,
                                                                  const wchar_t* name) {
-  const auto bytes = m_util.ReadRegistryBytes(DeviceDataKey(driverKey), name);
-  // An empty value has no first byte to read.
-  if (!bytes || bytes->empty()) return std::nullopt;
-  return bytes->front();
+  return kvd::reg::MachineValue(m_registry, DeviceDataKey(driverKey), name).FirstByte();
 }
 
-std::optional<std::wstring> CDeviceRegistry::ScanEventText(const std::wstring& driverKey,
-                                                           const wchar_t* name) {
-  return m_util.ReadRegistryText(ScanEventKey(driverKey), name);
+RegText CDeviceRegistry::ScanEventText(const std::wstring& driverKey, const wchar_t* name) {
+  return MachineText(m_registry, ScanEventKey(driverKey), name);
 }
 
-std::optional<std::wstring> CDeviceRegistry::SuiteText(const wchar_t* name) {
-  return m_util.ReadRegistryText(kSuiteKey, name);
+RegText CDeviceRegistry::SuiteText(const wchar_t* name) {
+  return MachineText(m_registry, kSuiteKey, name);
 }
 
 std::optional<std::wstring> CDeviceRegistry::ScanFunctionKey(const std::wstring& model) {
   KVD_SCOPE(L"CDeviceRegistry::ScanFunctionKey");
   if (model.empty()) return std::nullopt;
   const std::wstring instances = ModelKey(model) + L"\\DeviceInstances";
-  auto& registry = m_util.Ports().registry;
-  auto key = kvd::platform::MakeUniqueHkey(registry);
-  if (registry.OpenKeyEx(kvd::platform::kHkeyLocalMachine, instances.c_str(),
-                         kvd::platform::sam::Read | kvd::platform::sam::Wow64_32Key,
-                         key.put()) != 0) {
+  auto key = kvd::platform::MakeUniqueHkey(m_registry);
+  const kvd::platform::LStatus opened =
+      m_registry.OpenKeyEx(kvd::platform::kHkeyLocalMachine, instances.c_str(),
+                           kvd::platform::sam::Read | kvd::reg::kView32, key.put());
+  if (opened != 0) {
     KVD_LOG(DUDiduzuz::kind::Debug, L"No device instances registered. Path: %s", instances);
     return std::nullopt;
   }
-  std::array<wchar_t, 256> name{};
-  auto chars = static_cast<std::uint32_t>(name.size());
-  if (registry.EnumKeyEx(key.get(), 0, name.data(), &chars, nullptr) != 0) {
+  const std::vector<std::wstring> names = kvd::reg::SubKeyNames(m_registry, key.get());
+  if (names.empty()) {
     KVD_LOG(DUDiduzuz::kind::Debug, L"No device instance registered. Path: %s", instances);
     return std::nullopt;
   }
-  return instances + L"\\" + std::wstring(name.data(), chars) + L"\\Functions\\Scan";
+  return instances + L"\\" + names.front() + L"\\Functions\\Scan";
 }
 
-std::optional<std::wstring> CDeviceRegistry::ImagingClassIndex(const std::wstring& model) {
+RegText CDeviceRegistry::ImagingClassIndex(const std::wstring& model) {
   const std::optional<std::wstring> key = ScanFunctionKey(model);
-  if (!key) return std::nullopt;
-  return m_util.ReadRegistryText(*key, L"ImagingClassIndex");
+  if (!key) return {};
+  return MachineText(m_registry, *key, L"ImagingClassIndex");
 }

@@ -5,13 +5,15 @@
 #include <optional>
 #include <string>
 
-class CUtil;
+#include "platform/api/IRegistry.h"
+#include "system/Registry.h"
 
 // What the maker's drivers and imaging suite (Brevane) record about a device, read from HKLM in
-// the 32-bit view. Absent values are answered as nullopt; what follows from that is the caller's.
+// the 32-bit view. Each text tells an absent value from an unreadable one; what follows from
+// either is the caller's.
 class CDeviceRegistry {
  public:
-  explicit CDeviceRegistry(CUtil& util) : m_util(util) {}
+  explicit CDeviceRegistry(kvd::platform::IRegistry& registry) : m_registry(registry) {}
 
   static constexpr const wchar_t* kClassRoot = L"SYSTEM\\CurrentControlSet\\Control\\Class\\";
   static constexpr const wchar_t* kSuiteKey = L"SOFTWARE\\Quvari\\Brevane";
@@ -25,26 +27,26 @@ class CDeviceRegistry {
   static std::wstring ModelKey(const std::wstring& model);
 
   // "ProviderName", "FriendlyName", "MatchingDeviceId", "InfPath", "CreateFileName".
-  std::optional<std::wstring> ClassText(const std::wstring& driverKey, const wchar_t* name);
+  kvd::reg::RegText ClassText(const std::wstring& driverKey, const wchar_t* name);
   // "ModelString", "ProductFolder", "PortID", "KLEDeviceID", "CrocanCLSID", "TwainDS",
   // "InstallRegPath", "InstallCLSID".
-  std::optional<std::wstring> DeviceDataText(const std::wstring& driverKey, const wchar_t* name);
+  kvd::reg::RegText DeviceDataText(const std::wstring& driverKey, const wchar_t* name);
   // The first byte of a number value ("HasScanButton", "TMASupported", "ADFSupported",
   // "LoadSettingsOnce"), whatever its type; nullopt when absent, unreadable or empty.
   std::optional<std::uint8_t> DeviceDataFirstByte(const std::wstring& driverKey,
                                                   const wchar_t* name);
   // "CmdLine", "DefaultHandler" of the scan event.
-  std::optional<std::wstring> ScanEventText(const std::wstring& driverKey, const wchar_t* name);
+  kvd::reg::RegText ScanEventText(const std::wstring& driverKey, const wchar_t* name);
   // "InstallFolder", "ProgramDir", "ProfileWritePath".
-  std::optional<std::wstring> SuiteText(const wchar_t* name);
+  kvd::reg::RegText SuiteText(const wchar_t* name);
 
   // The model's one device instance:
   // "<suite>\\<model>\\DeviceInstances\\<instance>\\Functions\\Scan", or nullopt when the model or
   // its instance is not registered.
   std::optional<std::wstring> ScanFunctionKey(const std::wstring& model);
-  // "ImagingClassIndex" of that key.
-  std::optional<std::wstring> ImagingClassIndex(const std::wstring& model);
+  // "ImagingClassIndex" of that key (absent when the key is not registered).
+  kvd::reg::RegText ImagingClassIndex(const std::wstring& model);
 
  private:
-  CUtil& m_util;
+  kvd::platform::IRegistry& m_registry;
 };

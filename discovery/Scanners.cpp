@@ -10,41 +10,23 @@
 #include "platform/api/Text.h"
 #include "strings/StringTable.h"
 #include "system/Helper.h"
+#include "system/Registry.h"
 
 KVD_TRACE_SOURCE();
 
 namespace {
 
 using namespace kvd::platform;
+using kvd::reg::MachineText;
+using kvd::reg::RegStatus;
+using kvd::reg::RegText;
 namespace kind = DUDiduzuz::kind;
-
-std::wstring Trim(std::wstring_view text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && (text[begin] == L' ' || text[begin] == L'\t')) ++begin;
-  while (end > begin && (text[end - 1] == L' ' || text[end - 1] == L'\t')) --end;
-  return std::wstring(text.substr(begin, end - begin));
-}
 
 std::wstring TrimmedLower(std::wstring_view text) { return ToLowerOrdinal(Trim(text)); }
 
 std::wstring WithoutTrailingBackslashes(std::wstring text) {
   while (!text.empty() && text.back() == L'\\') text.pop_back();
   return text;
-}
-
-// A registry text that may be absent, present but unreadable (a failed read, a wrong type), or
-// read: several steps answer the first two differently.
-struct RegText {
-  enum State { Absent, Unreadable, Read } state = Absent;
-  std::wstring text;
-};
-
-RegText ReadText(CUtil& util, const std::wstring& key, const wchar_t* name) {
-  bool present = false;
-  auto text = util.ReadRegistryText(key, name, &present);
-  if (!text) return {present ? RegText::Unreadable : RegText::Absent, {}};
-  return {RegText::Read, std::move(*text)};
 }
 
 // A text property of a node, read in two steps; nullopt when the node has none.
@@ -71,18 +53,6 @@ std::wstring AfterLastBackslash(const std::wstring& text) {
 bool IsLumeqDescription(const std::wstring& description) {
   return TrimmedLower(description).find(L"lumeq") != std::wstring::npos ||
          Trim(description).find(L"LQ") != std::wstring::npos;
-}
-
-// The printer keys under the spooler's list, in enumeration order.
-std::vector<std::wstring> PrinterNames(IRegistry& registry, HKey printers) {
-  std::vector<std::wstring> names;
-  for (std::uint32_t index = 0;; ++index) {
-    std::array<wchar_t, 261> name{};
-    auto chars = static_cast<std::uint32_t>(name.size());
-    if (registry.EnumKeyEx(printers, index, name.data(), &chars, nullptr) != 0) break;
-    names.emplace_back(name.data(), chars);
-  }
-  return names;
 }
 
 }  // namespace
@@ -146,12 +116,11 @@ void CScanners::GetUSBScanners(const _DeviceDetails& parent, std::vector<_Device
       parent.strService.find(L"usbhub") == std::wstring::npos) {
     return;
   }
-  CUtil util(m_platform);
   const std::wstring enumKey = kEnumRoot + parent.strInstanceId;
-  const RegText prefix = ReadText(util, enumKey, L"ParentIdPrefix");
+  const RegText prefix = MachineText(m_platform.registry, enumKey, L"ParentIdPrefix");
   // An empty prefix is contained in every instance id: it would make every interface of every
   // device a child of this one.
-  if (prefix.state != RegText::Read || prefix.text.empty()) {
+  if (!prefix.IsRead() || prefix.text.empty()) {
     KVD_LOG(
         kind::Debug,
         L"Failed to get Parentidprefix from registry for Enumerating the USB Scanners.Path : %s",
@@ -184,18 +153,16 @@ void CScanners::GetUSBScanners(const _DeviceDetails& parent, std::vector<_Device
 
 bool CScanners::FillNames(_DeviceDetails& record, bool providerRequired) {
   KVD_SCOPE(L"CScanners::FillNames");
-  CUtil util(m_platform);
-  const std::wstring classKey = CDeviceRegistry::ClassKey(record.strDriverKey);
-  const RegText provider = ReadText(util, classKey, L"ProviderName");
-  if (provider.state != RegText::Read &&
-      (providerRequired || provider.state == RegText::Unreadable)) {
+  CDeviceRegistry registry(m_platform.registry);
+  const RegText provider = registry.ClassText(record.strDriverKey, L"ProviderName");
+  if (!provider.IsRead() && (providerRequired || provider.status == RegStatus::Unreadable)) {
     KVD_LOG(kind::Debug,
             L"Failed to get ProviderName from registry for Enumerating the USB Scanners.");
     if (providerRequired) return false;
   }
   record.strProvider = provider.text;
-  const RegText name = ReadText(util, classKey, L"FriendlyName");
-  if (name.state == RegText::Unreadable) {
+  const RegText name = registry.ClassText(record.strDriverKey, L"FriendlyName");
+  if (name.status == RegStatus::Unreadable) {
     KVD_LOG(kind::Debug,
             L"Failed to get FriendlyName from registry for Enumerating the USB Scanners.");
     record.strFriendlyName = record.strDeviceDesc;
@@ -248,15 +215,16 @@ void CScanners::GetNetWorkScanners(const _DeviceDetails& candidate,
       !EqualsNoCase(Trim(candidate.strService), L"StillCam")) {
     return;
   }
-  CUtil util(m_platform);
   const std::wstring enumKey = kEnumRoot + candidate.strInstanceId;
-  const auto maker = util.ReadRegistryText(enumKey, L"Mfg");
-  if (!maker) {
+  const RegText maker = MachineText(m_platform.registry, enumKey, L"Mfg");
+  if (!maker.IsRead()) {
     KVD_LOG(kind::Debug,
             L"Failed to get ProviderName from registry for Enumerating the Network Scanners.");
     return;
   }
-  const std::wstring mfg = TrimmedLower(*maker);
+  // Read from the node's key itself, not through the device-installation interface: Windows 7
+  // and later store it as "@oem12.inf,%mfg%;Quvari", of which only the text after ';' is shown.
+  const std::wstring mfg = TrimmedLower(StoredDisplayText(maker.text));
   if (mfg.find(L"qv") == std::wstring::npos && mfg.find(L"quvari") == std::wstring::npos) return;
   _DeviceDetails device = candidate;
   device.strProvider = mfg;
@@ -264,11 +232,10 @@ void CScanners::GetNetWorkScanners(const _DeviceDetails& candidate,
   // The class key's value first, the node's own parameters when that cannot be read.
   auto fromClassOrNode = [&](const std::wstring& classKey, const wchar_t* name,
                              const std::wstring& fallback) {
-    const RegText value = ReadText(util, classKey, name);
-    if (value.state == RegText::Read) return value.text;
-    if (value.state == RegText::Absent) return std::wstring();
-    const RegText own = ReadText(util, parameters, name);
-    return own.state == RegText::Read ? own.text : fallback;
+    const RegText value = MachineText(m_platform.registry, classKey, name);
+    if (value.IsRead()) return value.text;
+    if (value.status == RegStatus::Absent) return std::wstring();
+    return MachineText(m_platform.registry, parameters, name).Or(fallback);
   };
   device.strFriendlyName = fromClassOrNode(CDeviceRegistry::ClassKey(device.strDriverKey),
                                            L"FriendlyName", device.strDeviceDesc);
@@ -316,18 +283,16 @@ void CScanners::FillNetworkLumeqDetails(const _DeviceDetails& record,
   device.bLumeq = true;
   device.bTarvel = false;
   device.bOstrel = false;
-  CUtil util(m_platform);
-  const RegText port =
-      ReadText(util, CDeviceRegistry::DeviceDataKey(device.strDriverKey), L"PortID");
-  if (port.state != RegText::Absent) {
+  CDeviceRegistry registry(m_platform.registry);
+  const RegText port = registry.DeviceDataText(device.strDriverKey, L"PortID");
+  if (port.status != RegStatus::Absent) {
     device.strPort = port.text;
     device.strIpAddress = device.strPort;
     devices.push_back(std::move(device));
     return;
   }
-  const RegText matching =
-      ReadText(util, CDeviceRegistry::ClassKey(device.strDriverKey), L"MatchingDeviceId");
-  if (matching.state != RegText::Read) {
+  const RegText matching = registry.ClassText(device.strDriverKey, L"MatchingDeviceId");
+  if (!matching.IsRead()) {
     KVD_LOG(kind::Debug,
             L"Failed to get the MatchingDEviceID from registry while enumerating network scanner.");
     return;
@@ -366,13 +331,13 @@ std::wstring CScanners::ReadIni(const std::wstring& file, const wchar_t* section
 
 std::wstring CScanners::GetModel(const std::wstring& driverKey) {
   KVD_SCOPE(L"CScanners::GetModel");
-  CUtil util(m_platform);
-  const auto model = CDeviceRegistry(util).DeviceDataText(driverKey, L"ModelString");
-  if (!model) {
+  const RegText model =
+      CDeviceRegistry(m_platform.registry).DeviceDataText(driverKey, L"ModelString");
+  if (!model.IsRead()) {
     KVD_LOG(kind::Debug, L"Failed to get Model from registry .");
     return {};
   }
-  return *model;
+  return model.text;
 }
 
 bool CScanners::IsOstrelDevice(const std::wstring& driverKey, const std::wstring& description) {
@@ -382,14 +347,16 @@ bool CScanners::IsOstrelDevice(const std::wstring& driverKey, const std::wstring
     return false;
   }
   std::wstring folder = WithoutTrailingBackslashes(programs.data());
-  CUtil util(m_platform);
   // A 32-bit program is shown the 32-bit folder; the maker's software lives in the 64-bit one.
   const std::size_t x86 = folder.find(L"(x86)");
-  if (util.IsWow64() && x86 != std::wstring::npos) folder = Trim(folder.substr(0, x86));
+  if (CUtil(m_platform).IsWow64() && x86 != std::wstring::npos) {
+    folder = Trim(folder.substr(0, x86));
+  }
   folder += L"\\QV\\";
-  const auto product = CDeviceRegistry(util).DeviceDataText(driverKey, L"ProductFolder");
-  if (!product) return false;
-  folder += *product;
+  const RegText product =
+      CDeviceRegistry(m_platform.registry).DeviceDataText(driverKey, L"ProductFolder");
+  if (!product.IsRead()) return false;
+  folder += product.text;
   const std::wstring model = Trim(ReadIni(folder + L"\\config.ini", L"DeviceInfo", L"ModelName"));
   if (model.empty()) return false;
   return TrimmedLower(description).find(ToLowerOrdinal(model)) != std::wstring::npos;
@@ -407,20 +374,19 @@ bool CScanners::GetIPAddress(const std::vector<_DeviceDetails>& devices, const s
   }
   // Without model digits every print processor would match: no printer can be told apart.
   if (digits.empty()) return false;
-  CUtil util(m_platform);
-  for (const std::wstring& name : PrinterNames(registry, printers.get())) {
+  for (const std::wstring& name : kvd::reg::SubKeyNames(registry, printers.get())) {
     if (TrimmedLower(name).find(L"fax") != std::wstring::npos) continue;
     const std::wstring path = std::wstring(kPrintersKey) + L"\\" + name;
-    const RegText processor = ReadText(util, path, L"Print Processor");
-    if (processor.state == RegText::Absent) continue;
-    if (processor.state == RegText::Unreadable) {
+    const RegText processor = MachineText(registry, path, L"Print Processor");
+    if (processor.status == RegStatus::Absent) continue;
+    if (processor.status == RegStatus::Unreadable) {
       KVD_LOG(kind::Debug, L"Failed to get the Processor value from registry .Path : %s", path);
       continue;
     }
     if (processor.text.find(digits) == std::wstring::npos) continue;
-    const RegText port = ReadText(util, path, L"Port");
-    if (port.state == RegText::Absent) continue;
-    if (port.state == RegText::Unreadable) {
+    const RegText port = MachineText(registry, path, L"Port");
+    if (port.status == RegStatus::Absent) continue;
+    if (port.status == RegStatus::Unreadable) {
       KVD_LOG(kind::Debug, L"Failed to get the Port value from registry.Path : %s", path);
       continue;
     }
@@ -440,9 +406,8 @@ bool CScanners::GetIPAddress(const std::vector<_DeviceDetails>& devices, const s
 std::wstring CScanners::GetIPForQ7Devices(const std::wstring& instanceId,
                                           const std::wstring& driverKey) {
   KVD_SCOPE(L"CScanners::GetIPForQ7Devices");
-  CUtil util(m_platform);
-  const std::wstring product =
-      TrimmedLower(CDeviceRegistry(util).DeviceDataText(driverKey, L"ProductFolder").value_or(L""));
+  const std::wstring product = TrimmedLower(
+      CDeviceRegistry(m_platform.registry).DeviceDataText(driverKey, L"ProductFolder").Or(L""));
   auto& registry = m_platform.registry;
   auto printers = MakeUniqueHkey(registry);
   if (registry.OpenKeyEx(kHkeyLocalMachine, kPrintersKey, sam::AllAccess | sam::Wow64_32Key,
@@ -451,12 +416,12 @@ std::wstring CScanners::GetIPForQ7Devices(const std::wstring& instanceId,
     return {};
   }
   const std::wstring instance = TrimmedLower(instanceId);
-  for (const std::wstring& name : PrinterNames(registry, printers.get())) {
+  for (const std::wstring& name : kvd::reg::SubKeyNames(registry, printers.get())) {
     if (TrimmedLower(name).find(product) == std::wstring::npos) continue;
     const std::wstring path = std::wstring(kPrintersKey) + L"\\" + name;
-    const auto readPort = util.ReadRegistryText(path, L"Port");
-    if (!readPort) KVD_LOG(kind::Debug, L"Failed to open registry path.Path : %s", path);
-    const std::wstring port = readPort.value_or(L"");
+    const RegText readPort = MachineText(registry, path, L"Port");
+    if (!readPort.IsRead()) KVD_LOG(kind::Debug, L"Failed to open registry path.Path : %s", path);
+    const std::wstring port = readPort.text;
 
     std::array<wchar_t, 260> common{};
     if (!hr::Succeeded(m_platform.files.GetFolderPath(csidl::CommonAppData, common.data()))) {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/KVDIssue.h"
+#include "discovery/DeviceDetails.h"
 #include "platform/api/Platform.h"
 
 // The maker's scanning devices as Plug and Play and the registry describe them: the USB devices

@@ -4,28 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "discovery/DeviceDetails.h"
 #include "platform/api/IWindowMessages.h"
-
-// One installed scanning device as enumeration found it. Copied by value into every worker.
-struct _DeviceDetails {
-  std::wstring strHardwareId;
-  std::wstring strDeviceDesc;
-  std::wstring strFriendlyName;
-  std::wstring strInstanceId;
-  std::wstring strService;
-  std::wstring strClass;
-  std::wstring strDriverKey;
-  std::wstring strProvider;
-  std::wstring strPort;
-  std::wstring strModel;
-  std::wstring strIpAddress;
-  std::wstring strParentId;
-  bool bNetwork = false;
-  bool bTarvel = false;
-  bool bOstrel = false;
-  bool bLumeq = false;
-  std::wstring strPnpName;
-};
 
 // Check results and presentation.
 namespace issue {

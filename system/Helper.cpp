@@ -11,6 +11,7 @@
 #include "platform/api/Handles.h"
 #include "platform/api/Text.h"
 #include "strings/StringTable.h"
+#include "system/Registry.h"
 
 KVD_TRACE_SOURCE();
 
@@ -22,23 +23,16 @@ std::atomic<kvd::platform::WindowHandle> g_hWatchTarget{0};
 namespace {
 
 using namespace kvd::platform;
+using kvd::reg::MachineText;
+using kvd::reg::MachineValue;
+using kvd::reg::RegText;
+using kvd::reg::RegValue;
 namespace kind = DUDiduzuz::kind;
 
 constexpr std::uint32_t kErrorNoneMapped = 1332;
 constexpr std::uint32_t kSeGroupEnabled = 0x4;
 constexpr std::uint32_t kSeGroupUseForDenyOnly = 0x10;
 constexpr std::uint32_t kFixedFileInfoBytes = 52;
-
-std::wstring Trim(std::wstring_view text) {
-  const auto isSpace = [](wchar_t c) {
-    return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
-  };
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && isSpace(text[begin])) ++begin;
-  while (end > begin && isSpace(text[end - 1])) --end;
-  return std::wstring(text.substr(begin, end - begin));
-}
 
 std::wstring TrimBackslashes(std::wstring_view text) {
   std::size_t begin = 0;
@@ -87,40 +81,19 @@ bool CUtil::ReadRegistryValue(const std::wstring& keyPath, const std::wstring& v
                               std::uint32_t* type, std::uint8_t* buffer, std::uint32_t* size) {
   KVD_SCOPE(L"CUtil::ReadRegistryValue");
   if (keyPath.empty() || valueName.empty()) return false;
-  auto& registry = m_platform.registry;
-  auto key = MakeUniqueHkey(registry);
-  if (registry.OpenKeyEx(kHkeyLocalMachine, keyPath.c_str(), sam::Read | sam::Wow64_32Key,
-                         key.put()) != 0) {
-    return false;
+  const RegValue value = MachineValue(m_platform.registry, keyPath, valueName);
+  if (!value.IsRead()) return false;
+  if (type != nullptr) *type = value.type;
+  const auto needed = static_cast<std::uint32_t>(value.bytes.size());
+  if (buffer == nullptr) {
+    if (size != nullptr) *size = needed;
+    return true;
   }
-  return registry.QueryValueEx(key.get(), valueName.c_str(), type, buffer, size) == 0;
-}
-
-std::optional<std::vector<std::uint8_t>> CUtil::ReadRegistryBytes(const std::wstring& keyPath,
-                                                                  const std::wstring& valueName) {
-  std::uint32_t type = 0;
-  std::uint32_t size = 0;
-  if (!ReadRegistryValue(keyPath, valueName, &type, nullptr, &size)) return std::nullopt;
-  std::vector<std::uint8_t> data(size);
-  if (size == 0) return data;
-  if (!ReadRegistryValue(keyPath, valueName, &type, data.data(), &size)) return std::nullopt;
-  data.resize(std::min<std::size_t>(size, data.size()));
-  return data;
-}
-
-std::optional<std::wstring> CUtil::ReadRegistryText(const std::wstring& keyPath,
-                                                    const std::wstring& valueName, bool* present) {
-  std::uint32_t type = 0;
-  std::uint32_t size = 0;
-  const bool found = ReadRegistryValue(keyPath, valueName, &type, nullptr, &size);
-  if (present != nullptr) *present = found;
-  if (!found) return std::nullopt;
-  if (type != regtype::Sz && type != regtype::ExpandSz) return std::nullopt;
-  std::vector<std::uint8_t> data(size);
-  if (size != 0 && !ReadRegistryValue(keyPath, valueName, &type, data.data(), &size)) {
-    return std::nullopt;
-  }
-  return FromUtf16Bytes(data.data(), std::min<std::size_t>(size, data.size()));
+  if (size == nullptr) return false;
+  const bool fits = *size >= needed;
+  if (fits) std::copy(value.bytes.begin(), value.bytes.end(), buffer);
+  *size = needed;
+  return fits;
 }
 
 bool CUtil::GetOSName(std::wstring& name) {
@@ -231,8 +204,8 @@ void CUtil::GetAppVersion(std::wstring& version) {
 
 bool CUtil::GetBrevaneBinFolder(std::wstring& folder) {
   KVD_SCOPE(L"CUtil::GetBrevaneBinFolder");
-  const std::wstring installFolder =
-      TrimBackslashes(ReadRegistryText(CDeviceRegistry::kSuiteKey, L"InstallFolder").value_or(L""));
+  const std::wstring installFolder = TrimBackslashes(
+      MachineText(m_platform.registry, CDeviceRegistry::kSuiteKey, L"InstallFolder").Or(L""));
   // Without the suite's folder there is no bin folder: a path made from nothing would name a
   // folder on the current drive that anyone could create.
   if (installFolder.empty()) {
@@ -284,10 +257,11 @@ bool CUtil::IsWin7UpgradeIssueExists() {
     KVD_LOG(kind::Debug, L"Non Win7 OS");
     return false;
   }
-  const std::optional<std::wstring> version = ReadRegistryText(kKleKey, L"Version");
-  if (!version) return true;
-  const std::size_t dot = version->find(L'.');
-  const std::wstring major = dot == std::wstring::npos ? std::wstring() : version->substr(0, dot);
+  const RegText version = MachineText(m_platform.registry, kKleKey, L"Version");
+  if (!version.IsRead()) return true;
+  const std::size_t dot = version.text.find(L'.');
+  const std::wstring major =
+      dot == std::wstring::npos ? std::wstring() : version.text.substr(0, dot);
   const int number = ToInt(major);
   KVD_LOG(kind::Debug, L"The KLE Version : %d", number);
   if (number < 13) {
@@ -361,14 +335,14 @@ std::wstring CUtil::GetInstallDirForModel(const std::wstring& model) {
 
 bool CUtil::HasScanButton(const std::wstring& driverKey) {
   KVD_SCOPE(L"CUtil::HasScanButton");
-  CDeviceRegistry device(*this);
+  CDeviceRegistry device(m_platform.registry);
   const std::optional<std::uint8_t> value = device.DeviceDataFirstByte(driverKey, L"HasScanButton");
   return value && *value == 2;
 }
 
 bool CUtil::IsADFSupported(const std::wstring& driverKey) {
   KVD_SCOPE(L"CUtil::IsADFSupported");
-  CDeviceRegistry device(*this);
+  CDeviceRegistry device(m_platform.registry);
   const std::wstring path = CDeviceRegistry::DeviceDataKey(driverKey);
   const std::optional<std::uint8_t> tma = device.DeviceDataFirstByte(driverKey, L"TMASupported");
   if (!tma) {
@@ -379,13 +353,12 @@ bool CUtil::IsADFSupported(const std::wstring& driverKey) {
     KVD_LOG(kind::Debug, L"No ADF Support.");
     return false;
   }
-  std::uint32_t type = 0;
-  std::uint32_t size = 0;
-  if (!ReadRegistryValue(path, L"ADFSupported", &type, nullptr, &size)) {
+  const RegValue feeder = MachineValue(m_platform.registry, path, L"ADFSupported");
+  if (!feeder.IsRead()) {
     KVD_LOG(kind::Debug, L"Failed to get the ADFSupported value from registry. Path: %s", path);
     return false;
   }
-  const std::optional<std::uint8_t> adf = device.DeviceDataFirstByte(driverKey, L"ADFSupported");
+  const std::optional<std::uint8_t> adf = feeder.FirstByte();
   if (!adf) return false;
   if (*adf != 0) {
     KVD_LOG(kind::Debug, L"ADF Supported.");
@@ -436,11 +409,7 @@ bool CUtil::GetDeviceName(const std::wstring& model, std::wstring& name) {
   }
   const std::wstring wanted = Lower(Trim(model));
   bool found = false;
-  for (std::uint32_t index = 0;; ++index) {
-    std::array<wchar_t, 261> subKey{};
-    auto chars = static_cast<std::uint32_t>(subKey.size());
-    if (registry.EnumKeyEx(key.get(), index, subKey.data(), &chars, nullptr) != 0) break;
-    const std::wstring stored(subKey.data(), chars);
+  for (const std::wstring& stored : kvd::reg::SubKeyNames(registry, key.get())) {
     if (Lower(Trim(stored)).find(wanted) != std::wstring::npos) {
       name = stored;  // the last match wins
       found = true;
@@ -575,8 +544,8 @@ bool CUtil::RestartMachine() {
 
 bool CUtil::IsRestartPending() {
   KVD_SCOPE(L"CUtil::IsRestartPending");
-  const std::optional<std::wstring> value = ReadRegistryText(kRestartKey, L"Restart");
-  return value && EqualsNoCase(Trim(*value), L"OK");
+  const RegText value = MachineText(m_platform.registry, kRestartKey, L"Restart");
+  return value.IsRead() && EqualsNoCase(Trim(value.text), L"OK");
 }
 
 void CUtil::RemoveRestartMarks() {

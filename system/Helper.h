@@ -28,18 +28,11 @@ class CUtil {
   explicit CUtil(kvd::platform::Platform& platform) : m_platform(platform) {}
 
   // One HKLM value (32-bit view): with `buffer` null only its type and size. False when the key
-  // or value cannot be read, or when the path or name is empty (then nothing is asked).
+  // or value cannot be read, when the buffer is too small (`size` then tells what it needs), or
+  // when the path or name is empty (then nothing is asked). Callers that need to tell an absent
+  // value from an unreadable one read through kvd::reg (system/Registry.h).
   bool ReadRegistryValue(const std::wstring& keyPath, const std::wstring& valueName,
                          std::uint32_t* type, std::uint8_t* buffer, std::uint32_t* size);
-  // The same, read in two steps into a buffer of the value's size.
-  std::optional<std::vector<std::uint8_t>> ReadRegistryBytes(const std::wstring& keyPath,
-                                                             const std::wstring& valueName);
-  // A text value (REG_SZ or REG_EXPAND_SZ, unexpanded), ending at its first NUL or its end.
-  // `present`, when given, tells a value that is there but cannot be read (another type, a
-  // failed read) from one that is absent.
-  std::optional<std::wstring> ReadRegistryText(const std::wstring& keyPath,
-                                               const std::wstring& valueName,
-                                               bool* present = nullptr);
 
   bool GetOSName(std::wstring& name);
   bool IsOSSupported();

@@ -209,4 +209,21 @@ std::wstring PathRemoveFileSpec(std::wstring_view path) {
   return std::wstring(path.substr(0, last));
 }
 
+std::wstring Trim(std::wstring_view text) {
+  const auto blank = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; };
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && blank(text[begin])) ++begin;
+  while (end > begin && blank(text[end - 1])) --end;
+  return std::wstring(text.substr(begin, end - begin));
+}
+
+std::wstring StoredDisplayText(std::wstring_view stored) {
+  const std::size_t semicolon = stored.rfind(L';');
+  if (stored.empty() || stored.front() != L'@' || semicolon == std::wstring_view::npos) {
+    return std::wstring(stored);
+  }
+  return std::wstring(stored.substr(semicolon + 1));
+}
+
 }  // namespace kvd::platform

@@ -33,6 +33,13 @@ wchar_t ToLowerOrdinal(wchar_t c);
 std::wstring ToLowerOrdinal(std::wstring_view text);
 bool EqualsNoCase(std::wstring_view a, std::wstring_view b);
 
+// Blanks (space, tab, CR, LF) removed from both ends.
+std::wstring Trim(std::wstring_view text);
+
+// The display text of a value that Windows 7 and later store as "@oem12.inf,%key%;Text": the
+// part after the last ';'. A value not in that form (no leading '@' or no ';') stays as it is.
+std::wstring StoredDisplayText(std::wstring_view stored);
+
 // Path texts, as the shell's path functions treat them ('\\' separates; ':' marks a drive).
 // PathFindFileNameW: the part after the last '\\', '/' or ':'.
 std::wstring_view PathFindFileName(std::wstring_view path);

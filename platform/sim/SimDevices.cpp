@@ -186,14 +186,21 @@ bool SimDevices::GetDeviceRegistryProperty(DevInfoSet set, const platform::DevIn
     errors_.SetThreadError(err::InvalidData);
     return false;
   }
-  const auto size = static_cast<std::uint32_t>(value->bytes.size());
+  std::vector<std::uint8_t> data = value->bytes;
+  // Windows 7 stores descriptions as "@oem12.inf,%key%;Text" and answers the text after ';'
+  // through this interface. (Wine 8 answers the stored form as it is.)
+  if ((property == platform::spdrp::DeviceDesc || property == platform::spdrp::Mfg) &&
+      value->type == platform::regtype::Sz) {
+    data = platform::ToUtf16Bytes(platform::StoredDisplayText(TextOf(*value)), true);
+  }
+  const auto size = static_cast<std::uint32_t>(data.size());
   if (type != nullptr) *type = value->type;
   if (required != nullptr) *required = size;
   if (buffer == nullptr || bytes < size) {
     errors_.SetThreadError(err::InsufficientBuffer);
     return false;
   }
-  std::copy(value->bytes.begin(), value->bytes.end(), buffer);
+  std::copy(data.begin(), data.end(), buffer);
   return true;
 }
 

@@ -96,6 +96,28 @@ TEST(KavidAppConstructor, ItsFirstRecordsReachTheConfiguredFile) {
       << "missing: " << kvd::platform::NarrowUtf8(expected[std::min(at, std::size(expected) - 1)]);
 }
 
+// After a restart the log goes on in the same file, and the constructor's own question whether
+// a restart is pending is already part of it: that record comes after the configuration.
+TEST(KavidAppConstructor, AfterARestartTheLogGoesOnWithTheQuestionItself) {
+  kvd::sim::SimMachine sim;
+  const std::wstring log = kTemp + L"\\qv_kvd.log";
+  sim.Files().PutFile(log, kvd::platform::ToUtf16Bytes(L"\uFEFFbefore the restart\r\n", false));
+  sim.Registry().PutString(kvd::platform::kHkeyLocalMachine, L"SOFTWARE\\Wow6432Node\\KVD",
+                           L"Restart", L"OK");
+  const auto lines = kvd::test::SplitLines(StartAndReadLog(sim, nullptr, false));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.front().find(L"before the restart"), std::wstring::npos)
+      << kvd::platform::NarrowUtf8(lines.front());
+  const auto asked = std::find_if(lines.begin(), lines.end(), [](const std::wstring& line) {
+    return line.find(L"(->) CUtil::IsRestartPending") != std::wstring::npos;
+  });
+  const auto constructed = std::find_if(lines.begin(), lines.end(), [](const std::wstring& line) {
+    return line.find(L"(->) CKavidApp::CKavidApp") != std::wstring::npos;
+  });
+  ASSERT_NE(asked, lines.end());
+  EXPECT_LT(asked - lines.begin(), constructed - lines.begin());
+}
+
 TEST(KavidAppInitInstance, LoadsTheTextsOfTheSystemLanguage) {
   kvd::sim::SimMachine sim;
   sim.System().SetSystemDefaultLangID(0x0C07);  // German (Austria)

@@ -85,6 +85,21 @@ TEST_F(Enumeration, FamiliesOnUsbAndOnTheNetwork) {
       L"I0", L"Scanner found : Quvari AIO 4500 Series Connected at : ip=127.0.0.4,port=9100"));
 }
 
+// Windows 7 and later store the node's description and maker as "@oemNN.inf,%key%;Text": the
+// maker, read from the node's key itself, counts by its text, and the description comes as text
+// through the device-installation interface.
+TEST_F(Enumeration, StoredFormsOfANetworkNode) {
+  const auto devices = Enumerate({"network-aio-stored-forms.xml"});
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].strProvider, L"quvari imaging");
+  EXPECT_EQ(devices[0].strDeviceDesc, L"Quvari AIO 4500 Series (network)");
+  EXPECT_EQ(devices[0].strPnpName, L"Quvari AIO 4500 Series (network)");
+  EXPECT_EQ(devices[0].strFriendlyName, L"");  // the driver names none
+  EXPECT_EQ(devices[0].strIpAddress, L"ip=127.0.0.4,port=9100");
+  TakeLog();
+  EXPECT_TRUE(Logged(L"DB", L"Found device.Device Desc: quvari aio 4500 series (network)"));
+}
+
 // Two network Lumeqs of one model share the printers: the second gets the other address, and
 // with a single printer it gets none.
 TEST_F(Enumeration, NetworkLumeqsOfOneModelTakeDifferentPrinters) {

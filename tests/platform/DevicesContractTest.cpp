@@ -178,6 +178,33 @@ TEST_P(DevicesContract, PropertiesAreReadInTwoStepsAndAbsentOnesAreInvalidData) 
   EXPECT_EQ(ports().errors.GetLastError(), err::InvalidData);
 }
 
+// Windows 7 and later keep a description as "@oem12.inf,%key%;Text" in the node's key and answer
+// the text through this interface; a plain description is answered as it is.
+TEST_P(DevicesContract, DescriptionsInTheirStoredFormAreAnsweredAsTheirText) {
+  PutNode(L"VID_2F8D&PID_0401", L"0001", devclass::Image, L"Image");
+  const std::wstring path = std::wstring(kEnumKey) + L"\\VID_2F8D&PID_0401\\0001";
+  PutText(path, L"DeviceDesc", L"@oem12.inf,%qv.desc%;Quvari AIO 3400 Series");
+  auto set = MakeUniqueDevInfoList(
+      ports().devices, ports().devices.GetClassDevs(nullptr, kEnumerator, digcf::AllClasses));
+  ASSERT_TRUE(set.valid());
+  DevInfoData element;
+  ASSERT_TRUE(ports().devices.EnumDeviceInfo(set.get(), 0, &element));
+  std::uint32_t type = 0;
+  std::uint32_t required = 0;
+  ports().devices.GetDeviceRegistryProperty(set.get(), element, spdrp::DeviceDesc, &type, nullptr,
+                                            0, &required);
+  std::vector<std::uint8_t> bytes(required);
+  ASSERT_TRUE(ports().devices.GetDeviceRegistryProperty(set.get(), element, spdrp::DeviceDesc,
+                                                        &type, bytes.data(), required, &required));
+  const std::wstring text = FromUtf16Bytes(bytes.data(), bytes.size());
+  if (!machine_->IsSimulated()) {
+    // Wine deviation: Wine 8 answers the stored form itself.
+    EXPECT_EQ(text, L"@oem12.inf,%qv.desc%;Quvari AIO 3400 Series");
+    return;
+  }
+  EXPECT_EQ(text, L"Quvari AIO 3400 Series");
+}
+
 // The Image class is found by its name, and a set of the local machine names no remote one.
 TEST_P(DevicesContract, ClassNamesAndListDetails) {
   Guid guids[4];

@@ -412,9 +412,10 @@ TEST_F(Helper, DeviceNameFromTheSuitesModelKeys) {
 }
 
 TEST(DeviceRegistry, TheDriverAndSuiteValues) {
+  using kvd::reg::RegStatus;
+  using kvd::reg::RegText;
   kvd::sim::SimMachine sim;
-  CUtil util(sim.Ports());
-  CDeviceRegistry device(util);
+  CDeviceRegistry device(sim.Ports().registry);
   auto& registry = sim.Registry();
   const std::wstring classKey = L"SYSTEM\\CurrentControlSet\\Control\\Class\\" + kDriverKey;
   registry.PutString(kHkeyLocalMachine, classKey, L"MatchingDeviceId", L"usb\\vid_1a2b&pid_3c4d");
@@ -427,21 +428,38 @@ TEST(DeviceRegistry, TheDriverAndSuiteValues) {
   registry.PutString(kHkeyLocalMachine,
                      kSuite + L"\\qx-2400\\DeviceInstances\\0000\\Functions\\Scan",
                      L"ImagingClassIndex", L"0003");
-
-  EXPECT_EQ(device.ClassText(kDriverKey, L"MatchingDeviceId"), L"usb\\vid_1a2b&pid_3c4d");
-  EXPECT_EQ(device.ClassText(kDriverKey, L"InfPath"), std::nullopt);
-  EXPECT_EQ(device.DeviceDataText(kDriverKey, L"ModelString"),
-            L"QX-2400");  // "DeviceData" spelt so
-  EXPECT_EQ(device.DeviceDataText(kDriverKey, L"KLEDeviceID"), L"QX");
-  EXPECT_EQ(device.ScanEventText(kDriverKey, L"CmdLine"), L"qvbtn.exe /scan");
-  EXPECT_EQ(device.SuiteText(L"ProfileWritePath"), L"C:\\ProgramData\\Quvari");
-  EXPECT_EQ(device.SuiteText(L"ProgramDir"), std::nullopt);
-  EXPECT_EQ(device.ImagingClassIndex(L"QX-2400"), L"0003");
-  EXPECT_EQ(device.ImagingClassIndex(L"QX-9000"), std::nullopt);
-  EXPECT_EQ(device.ImagingClassIndex(L""), std::nullopt);
-  // A number where a text belongs is no text.
+  // A number where a text belongs is there but is no text.
   registry.PutDword(kHkeyLocalMachine, kDeviceData, L"TwainDS", 5);
-  EXPECT_EQ(device.DeviceDataText(kDriverKey, L"TwainDS"), std::nullopt);
+
+  struct Case {
+    const char* name;
+    RegText read;
+    RegStatus status;
+    std::wstring text;
+  };
+  const Case cases[] = {
+      {"class text", device.ClassText(kDriverKey, L"MatchingDeviceId"), RegStatus::Read,
+       L"usb\\vid_1a2b&pid_3c4d"},
+      {"absent class text", device.ClassText(kDriverKey, L"InfPath"), RegStatus::Absent, L""},
+      {"\"DeviceData\" spelt so", device.DeviceDataText(kDriverKey, L"ModelString"),
+       RegStatus::Read, L"QX-2400"},
+      {"text without its NUL", device.DeviceDataText(kDriverKey, L"KLEDeviceID"), RegStatus::Read,
+       L"QX"},
+      {"number as text", device.DeviceDataText(kDriverKey, L"TwainDS"), RegStatus::Unreadable, L""},
+      {"scan event", device.ScanEventText(kDriverKey, L"CmdLine"), RegStatus::Read,
+       L"qvbtn.exe /scan"},
+      {"suite text", device.SuiteText(L"ProfileWritePath"), RegStatus::Read,
+       L"C:\\ProgramData\\Quvari"},
+      {"absent suite text", device.SuiteText(L"ProgramDir"), RegStatus::Absent, L""},
+      {"imaging class index", device.ImagingClassIndex(L"QX-2400"), RegStatus::Read, L"0003"},
+      {"model not registered", device.ImagingClassIndex(L"QX-9000"), RegStatus::Absent, L""},
+      {"no model", device.ImagingClassIndex(L""), RegStatus::Absent, L""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.read.status, c.status);
+    EXPECT_EQ(c.read.text, c.text);
+  }
 }
 
 }  // namespace
