@@ -1,5 +1,7 @@
 #include "app/KavidApp.h"
 
+#include "app/CheckTable.h"
+
 #include "logging/Trace.h"
 #include "platform/api/Handles.h"
 #include "platform/api/Text.h"
@@ -77,11 +79,20 @@ constexpr const wchar_t* kRule =
 
 CKavidApp::~CKavidApp() {
   KVD_SCOPE(L"CKavidApp::~CKavidApp");
-  // Without a device page to acknowledge the device list, the enumeration thread would wait
-  // out its 20 seconds before the program could end.
-  const SyncHandle listen = g_hListenEvent.load();
-  if (m_pDiagMgr && listen != 0) m_platform.sync.SetEvent(listen);
+  if (!EndThreads()) {
+    // Its threads still use it: freed, it would be pulled from under them.
+    KVD_LOG(DUDiduzuz::kind::Error, L"The diagnostic manager is left to the process's end.");
+    static_cast<void>(m_pDiagMgr.release());
+    return;
+  }
   m_pDiagMgr.reset();
+}
+
+bool CKavidApp::EndThreads() {
+  if (m_bThreadsEnded || !m_pDiagMgr) return !m_bThreadsLeft;
+  m_bThreadsEnded = true;
+  m_bThreadsLeft = !m_pDiagMgr->Shutdown();
+  return !m_bThreadsLeft;
 }
 
 bool CKavidApp::InitInstance() {
@@ -139,7 +150,7 @@ bool CKavidApp::InitInstance() {
     g_hListenEvent = listen;
   }
 
-  m_pDiagMgr = std::make_unique<CDiagnosticMgr>(m_platform);
+  m_pDiagMgr = std::make_unique<CDiagnosticMgr>(m_platform, ProgramCheckTable());
   m_pDiagMgr->Init();
 
   KVD_LOG(DUDiduzuz::kind::Info,
@@ -149,10 +160,17 @@ bool CKavidApp::InitInstance() {
 
 int CKavidApp::ExitInstance() {
   KVD_SCOPE(L"CKavidApp::ExitInstance");
+  const bool ended = EndThreads();
   if (m_hMutex != 0) {
     m_platform.sync.ReleaseMutex(m_hMutex);
     m_platform.sync.CloseHandle(m_hMutex);
     m_hMutex = 0;
+  }
+  if (!ended) {
+    // A hung thread is never waited for: the process ends with it, and with nothing freed
+    // under it (no destructor runs after this). Every record is already in the log file.
+    KVD_LOG(DUDiduzuz::kind::Error, L"A check does not end: the program ends without it.");
+    m_platform.process.ExitProcess(0);
   }
   return 0;
 }

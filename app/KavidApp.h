@@ -24,7 +24,9 @@ class CKavidApp {
 
   // Start-up after construction. Returns false in every case: the program runs inside it.
   bool InitInstance();
-  // Releases the single-instance mutex.
+  // The end: the manager's threads are stopped and given a bounded time, the single-instance
+  // mutex is released. When a thread does not end (a check hung in a device's component), the
+  // manager is abandoned with everything it holds and the process ends here at once.
   int ExitInstance();
 
   const std::wstring& ExecutableName() const { return m_strExeName; }
@@ -43,8 +45,13 @@ class CKavidApp {
   std::unique_ptr<CDiagnosticMgr> m_pDiagMgr;
 
  private:
+  // Ends the manager's threads; false when some are left running.
+  bool EndThreads();
+
   kvd::platform::Platform& m_platform;
   IStartupUi* m_pStartupUi = nullptr;
+  bool m_bThreadsEnded = false;
+  bool m_bThreadsLeft = false;
   std::wstring m_strExeName;
   std::wstring m_strLogFile;
 };

@@ -1,11 +1,12 @@
 #include "engine/DiagnosticMgr.h"
 
+#include <exception>
 #include <stdexcept>
 
 #include "discovery/Scanners.h"
 #include "engine/PlaceholderIssue.h"
-#include "issues/KVDConnectionIssue.h"
 #include "logging/Trace.h"
+#include "strings/StringTable.h"
 #include "system/Helper.h"
 
 KVD_TRACE_SOURCE();
@@ -13,55 +14,39 @@ KVD_TRACE_SOURCE();
 namespace {
 
 namespace kind = DUDiduzuz::kind;
+namespace wait = kvd::platform::wait;
+using kvd::platform::SyncHandle;
 
-constexpr int kLastIssue = 12;
-constexpr std::uint32_t kEnumerationWaitMs = 20000;
-
-constexpr int kConnection = 0;
+constexpr int kLastIssue = kCheckCount - 1;
 constexpr int kDriver = 2;
-constexpr int kWindowsScan = 3;
-constexpr int kTwain = 5;
-constexpr int kFrontPanel = 12;
-
-bool OneOf(int index, std::initializer_list<int> set) {
-  for (const int i : set) {
-    if (i == index) return true;
-  }
-  return false;
-}
+constexpr std::uint32_t kEnumerationWaitMs = 20000;
 
 }  // namespace
 
-CDiagnosticMgr::CDiagnosticMgr(kvd::platform::Platform& platform) : m_platform(platform) {
+CDiagnosticMgr::CDiagnosticMgr(kvd::platform::Platform& platform, CheckTable checks)
+    : m_platform(platform), m_table(std::move(checks)), m_threads(platform) {
   KVD_SCOPE(L"CDiagnosticMgr::CDiagnosticMgr");
-  m_issueFactory = [this](int index) -> std::unique_ptr<CKVDIssue> {
-    if (index == kConnection) return std::make_unique<CKVDConnectionIssue>(m_platform);
-    return std::make_unique<CKVDPlaceholderIssue>(kIssueNameKeys[index]);
-  };
 }
 
 CDiagnosticMgr::~CDiagnosticMgr() {
   KVD_SCOPE(L"CDiagnosticMgr::~CDiagnosticMgr");
-  // The checks and the device array are used by the workers: they go only after them.
-  JoinThreads();
-  const kvd::platform::SyncHandle event = g_hListenEvent.exchange(0);
+  // The owner has ended the threads (Shutdown); this only makes sure of it before the checks
+  // and the devices they use go.
+  Shutdown(0);
+  m_threads.JoinAll();
+  const SyncHandle event = g_hListenEvent.exchange(0);
   if (event != 0) m_platform.sync.CloseHandle(event);
 }
 
-void CDiagnosticMgr::JoinThreads() {
-  std::vector<std::thread> threads;
-  {
-    std::lock_guard<std::mutex> lock(m_threadsLock);
-    threads.swap(m_threads);
-  }
-  for (auto& thread : threads) {
-    if (thread.joinable()) thread.join();
-  }
-}
-
-void CDiagnosticMgr::Start(std::function<void()> body) {
-  std::lock_guard<std::mutex> lock(m_threadsLock);
-  m_threads.emplace_back(std::move(body));
+bool CDiagnosticMgr::Shutdown(std::uint32_t graceMs) {
+  KVD_SCOPE(L"CDiagnosticMgr::Shutdown");
+  m_bClosing = true;
+  m_threads.RequestStop();
+  const std::size_t running = m_threads.WaitForAll(graceMs);
+  if (running == 0) return true;
+  KVD_LOG(kind::Error, L"%u threads still run at exit (a check does not return): left behind.",
+          static_cast<std::uint32_t>(running));
+  return false;
 }
 
 std::intptr_t CDiagnosticMgr::Send(std::uint32_t message, std::uintptr_t wParam,
@@ -80,29 +65,63 @@ void CDiagnosticMgr::Init() {
   KVD_SCOPE(L"CDiagnosticMgr::Init");
   KVD_LOG(kind::Debug, L"Filling up the issue list.");
   m_nCurrentIssue = 0;
-  for (int index = 0; index <= kLastIssue; ++index) {
-    m_issues[static_cast<std::size_t>(index)] = {index + 1, m_issueFactory(index)};
+  for (std::size_t index = 0; index < m_table.size(); ++index) {
+    const CheckRow& row = m_table[index];
+    std::unique_ptr<CKVDIssue> check;
+    if (row.factory) check = row.factory(m_platform);
+    if (!check)
+      check = std::make_unique<CKVDPlaceholderIssue>(row.nameKey, row.watched, m_platform);
+    m_issues[index] = {row.id, std::move(check)};
   }
-  Start([this] { EnumerateScanners(); });
+  m_threads.Start(L"EnumerateScanners", [this] { EnumerateScanners(); });
 }
 
 void CDiagnosticMgr::EnumerateScanners() {
   KVD_SCOPE(L"CDiagnosticMgr::EnumerateScanners");
-  if (m_enumerator) {
-    m_enumerator(m_arrDevices);
-  } else {
-    CScanners(m_platform).EnumerateScanners(m_arrDevices);
+  try {
+    if (m_enumerator) {
+      m_enumerator(m_arrDevices);
+    } else {
+      CScanners(m_platform).EnumerateScanners(m_arrDevices);
+    }
+  } catch (const std::exception& e) {
+    // What was found so far stays listed.
+    KVD_LOG(kind::Error, L"Enumerating the scanners failed: %S", e.what());
   }
-  const kvd::platform::SyncHandle event = g_hListenEvent.load();
-  if (event == 0 || m_platform.sync.WaitForSingleObject(event, kEnumerationWaitMs) !=
-                        kvd::platform::wait::Object0) {
+  const SyncHandle event = g_hListenEvent.load();
+  std::uint32_t woken = wait::Failed;
+  if (event == 0) {
+    KVD_LOG(kind::Error,
+            L"Listen_Event is missing: the device page's acknowledgement cannot come.");
+  } else {
+    const SyncHandle handles[] = {event, m_threads.StopEvent()};
+    woken = m_platform.sync.WaitForMultipleObjects(handles[1] != 0 ? 2 : 1, handles, false,
+                                                   kEnumerationWaitMs);
+  }
+  if (woken == wait::Object0 + 1 || m_bClosing) {
+    // The program ends before the device page came: nobody to tell, nothing acknowledged.
+    KVD_LOG(kind::Debug, L"The program ends: the device list is not announced.");
+    return;
+  }
+  if (woken == wait::Timeout) {
     KVD_LOG(kind::Error, L"TIMEOUT: Enumerate Scanners may not update scaners list");
   } else {
-    KVD_LOG(kind::Debug, L"EnumerateScanners update scaners list at handle: %d",
-            static_cast<std::int64_t>(m_hWnd.load()));
-    Send(msg::DevicesReady, 0, 0);
+    if (woken != wait::Object0 && event != 0) {
+      KVD_LOG(kind::Error, L"The wait for the device page failed - %u",
+              m_platform.errors.GetLastError());
+    }
+    // After a failed wait the page may or may not be there: a registered page is told, since
+    // the list is ready either way.
+    const kvd::platform::WindowHandle window = m_hWnd.load();
+    if (window == 0) {
+      KVD_LOG(kind::Debug, L"No device page is registered: the device list is not announced.");
+    } else {
+      KVD_LOG(kind::Debug, L"EnumerateScanners update scaners list at handle: %d",
+              static_cast<std::int64_t>(window));
+      Send(msg::DevicesReady, 0, 0);
+    }
   }
-  if (event != 0) m_platform.sync.ResetEvent(event);
+  if (event != 0 && woken != wait::Failed) m_platform.sync.ResetEvent(event);
 }
 
 void CDiagnosticMgr::SetHandle(kvd::platform::WindowHandle window) {
@@ -127,22 +146,40 @@ void CDiagnosticMgr::StartRun() {
 }
 
 bool CDiagnosticMgr::IsSkipped(const _DeviceDetails& device, int index) {
-  bool skip = false;
-  if (device.bTarvel && OneOf(index, {4, 8, 9, 10, 11})) skip = true;
-  if (device.bLumeq && OneOf(index, {2, 4, 6, 7, 8, 9, 12})) skip = true;
-  if (device.bOstrel && OneOf(index, {2, 4, 7, 8, 10, 11, 12})) skip = true;
-  if (!device.bOstrel && index == 9) skip = true;
-  if (!device.bLumeq && (index == 10 || index == 11)) skip = true;
-  if (!device.bTarvel && !device.bOstrel && !device.bLumeq && index == kFrontPanel &&
-      !CUtil(m_platform).HasScanButton(device.strDriverKey)) {
-    skip = true;
-  }
-  return skip;
+  return !Applies(m_table, index, device,
+                  [&] { return CUtil(m_platform).HasScanButton(device.strDriverKey); });
+}
+
+void CDiagnosticMgr::Watch(std::uintptr_t thread) {
+  CUtil(m_platform).StartWatcher(m_threads.Find(thread), m_threads);
+}
+
+void CDiagnosticMgr::FailUnexpectedly(int index, const char* what) {
+  KVD_SCOPE(L"CDiagnosticMgr::FailUnexpectedly");
+  KVD_LOG(kind::Error, L"The check %s failed unexpectedly: %S",
+          m_table[static_cast<std::size_t>(index)].nameKey, what);
+  CKVDIssue* check = Issue(index);
+  check->m_nStatus = issue::kStatusFailed;
+  check->m_strMessage = GlobalLag.GetString(L"PROBLEM_FOUND");
+  check->m_nErrorCode = 0;
+  // The user can skip it, start again or leave.
+  check->m_nButtons = button::Navigation | button::Skip;
 }
 
 void CDiagnosticMgr::Diagnose(int device) {
   KVD_SCOPE(L"CDiagnosticMgr::Diagnose");
-  const _DeviceDetails record = DeviceAt(device);
+  if (m_bClosing) return;
+  _DeviceDetails record;
+  try {
+    record = DeviceAt(device);
+  } catch (const std::exception& e) {
+    // The page passes only its selected device; a wrong one fails the check the run is at.
+    const int index = m_nCurrentIssue;
+    FailUnexpectedly(index <= kLastIssue ? index : kLastIssue, e.what());
+    m_nLastResult = kUnexpectedFailure;
+    UpdateUI();
+    return;
+  }
   m_nSelectedDevice = device;
   for (int i = m_nCurrentIssue; i <= kLastIssue; ++i) {
     m_nCurrentIssue = i;
@@ -152,17 +189,18 @@ void CDiagnosticMgr::Diagnose(int device) {
       m_hProgressWnd = m_pProgressDlg->Show();
       m_bProgressShown = true;
     }
-    const std::uintptr_t thread = m_nextThreadId++;
     const std::uint64_t run = m_nRun.load();
-    const bool watched = i == kDriver || i == kWindowsScan || i == kTwain;
+    const bool watched = IsWatched(m_table, i);
     // A signal left over from before (another watched check signalling twice, the device page)
-    // would release this check's watchdog at once and leave the check unwatched.
+    // would release this check's watchdog at once and leave the check unwatched. A watchdog of
+    // an earlier check that still waits loses nothing by it: it also ends when its check does.
     if (watched && g_hListenEvent.load() != 0) m_platform.sync.ResetEvent(g_hListenEvent.load());
-    Start([this, run] { ThreadProc(run); });
+    const CThreadGroup::Thread worker =
+        m_threads.Start(L"ThreadProc", [this, run, i] { ThreadProc(run, i); });
     m_bNotResponding = false;
     if (watched) {
-      CUtil(m_platform).StartWatcher(thread);
-      m_hWatchedThread = thread;
+      CUtil(m_platform).StartWatcher(worker, m_threads);
+      m_hWatchedThread = worker.Id();
     }
     return;
   }
@@ -174,12 +212,23 @@ void CDiagnosticMgr::Diagnose(int device) {
   }
 }
 
-void CDiagnosticMgr::ThreadProc(std::uint64_t run) {
+void CDiagnosticMgr::ThreadProc(std::uint64_t run, int index) {
   KVD_SCOPE(L"CDiagnosticMgr::ThreadProc");
+  if (m_bClosing) return;
   Send(msg::WorkerStarted, 0, 0);
-  const int index = m_nCurrentIssue;
-  const _DeviceDetails record = DeviceAt(m_nSelectedDevice);
-  const int result = Issue(index)->Diagnose(record);
+  int result = kUnexpectedFailure;
+  try {
+    const _DeviceDetails record = DeviceAt(m_nSelectedDevice);
+    result = Issue(index)->Diagnose(record);
+  } catch (const std::exception& e) {
+    FailUnexpectedly(index, e.what());
+  } catch (...) {
+    FailUnexpectedly(index, "an exception of unknown type");
+  }
+  if (m_bClosing) {
+    KVD_LOG(kind::Debug, L"The program ends: the check's result is not reported.");
+    return;
+  }
   if (run != m_nRun.load()) {
     KVD_LOG(kind::Debug, L"A check of an earlier run ended; its result is not reported.");
     return;
@@ -225,13 +274,20 @@ bool CDiagnosticMgr::Fix(int device) {
     KVD_LOG(kind::Debug, L"Invalid index found.");
     return false;
   }
-  const _DeviceDetails record = DeviceAt(device);
   const int index = m_nCurrentIssue;
-  if (index >= 13) {
+  if (index >= kCheckCount) {
     KVD_LOG(kind::Debug, L"Current index is greater than than the total issues.");
     return false;
   }
-  const int result = Issue(index)->Fix(record, m_nLastResult);
+  int result = kUnexpectedFailure;
+  try {
+    const _DeviceDetails record = DeviceAt(device);
+    result = Issue(index)->Fix(record, m_nLastResult);
+  } catch (const std::exception& e) {
+    FailUnexpectedly(index, e.what());
+  } catch (...) {
+    FailUnexpectedly(index, "an exception of unknown type");
+  }
   if (result == issue::kFixed || result == issue::kFixedToo) {
     Send(msg::Result, msg::kFixSucceeded, index);
     MoveNext();
@@ -265,16 +321,32 @@ bool CDiagnosticMgr::AllIssuesPassed() {
   return passed;
 }
 
+namespace {
+// The family questions of the pages: a device index outside the array is logged and answers
+// false, where an exception would unwind through the page's window procedure.
+template <class Flag>
+bool AskFamily(const std::vector<_DeviceDetails>& devices, int device, Flag flag) {
+  KVD_SCOPE(L"CDiagnosticMgr::AskFamily");
+  if (devices.empty()) return false;
+  if (device < 0 || static_cast<std::size_t>(device) >= devices.size()) {
+    KVD_LOG(kind::Error, L"No device %d: the list has %u.", device,
+            static_cast<std::uint32_t>(devices.size()));
+    return false;
+  }
+  return flag(devices[static_cast<std::size_t>(device)]);
+}
+}  // namespace
+
 bool CDiagnosticMgr::IsTarvel(int device) const {
-  return !m_arrDevices.empty() && DeviceAt(device).bTarvel;
+  return AskFamily(m_arrDevices, device, [](const _DeviceDetails& d) { return d.bTarvel; });
 }
 
 bool CDiagnosticMgr::IsOstrel(int device) const {
-  return !m_arrDevices.empty() && DeviceAt(device).bOstrel;
+  return AskFamily(m_arrDevices, device, [](const _DeviceDetails& d) { return d.bOstrel; });
 }
 
 bool CDiagnosticMgr::IsLumeq(int device) const {
-  return !m_arrDevices.empty() && DeviceAt(device).bLumeq;
+  return AskFamily(m_arrDevices, device, [](const _DeviceDetails& d) { return d.bLumeq; });
 }
 
 void CDiagnosticMgr::SetProgress(int percent) {

@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <vector>
 
+#include "engine/CheckTable.h"
 #include "engine/KVDIssue.h"
 #include "platform/api/Platform.h"
+#include "system/Threads.h"
 
 // The progress window the Driver check shows while it scans; supplied by the user interface.
 class IProgressDialog {
@@ -24,26 +24,37 @@ class IProgressDialog {
   virtual void Close() = 0;
 };
 
-// The one engine object: owns the device list and the thirteen checks and drives a run for the
-// selected device, reporting every step to the diagnosis page through window messages.
+// The one engine object: owns the device list, the thirteen checks and every thread it starts
+// (enumeration, workers, watchdogs), and drives a run for the selected device, reporting every
+// step to the diagnosis page through window messages.
 //
 // The fields shared by the UI thread, the workers, the fix thread and the watchdog are atomics:
 // the run's order (page timer, Diagnose, worker, message) already keeps them consistent, and
 // atomics make each single read and write well defined where that order leaves two threads
 // touching one field (a hung worker that the user left behind).
+//
+// The calls the pages make (Diagnose, Fix, the family questions) and every thread entry are
+// exception boundaries: an exception in a check or in the device lookup becomes a failed check,
+// never an exception into a window procedure.
+//
+// At exit the owner calls Shutdown: no thread reports anything from then on, waits end, and the
+// threads get a bounded time to end. When some hang, the owner must not destroy the manager
+// (its threads still use it): it abandons it and ends the process.
 class CDiagnosticMgr {
  public:
-  using IssueFactory = std::function<std::unique_ptr<CKVDIssue>(int index)>;
   using Enumerator = std::function<void(std::vector<_DeviceDetails>& devices)>;
 
-  explicit CDiagnosticMgr(kvd::platform::Platform& platform);
+  // What Diagnose returns for a check that ended in an exception: no check's own code.
+  static constexpr int kUnexpectedFailure = 999;
+  // How long Shutdown gives the threads by default.
+  static constexpr std::uint32_t kExitGraceMs = 2000;
+
+  CDiagnosticMgr(kvd::platform::Platform& platform, CheckTable checks);
   ~CDiagnosticMgr();
   CDiagnosticMgr(const CDiagnosticMgr&) = delete;
   CDiagnosticMgr& operator=(const CDiagnosticMgr&) = delete;
 
-  // What Init uses to make the checks and to list the devices; the defaults are the checks of
-  // this version and CScanners::EnumerateScanners.
-  void SetIssueFactory(IssueFactory factory) { m_issueFactory = std::move(factory); }
+  // What Init uses to list the devices; the default is CScanners::EnumerateScanners.
   void SetEnumerator(Enumerator enumerator) { m_enumerator = std::move(enumerator); }
   void SetProgressDialog(IProgressDialog* dialog) { m_pProgressDlg = dialog; }
 
@@ -63,10 +74,18 @@ class CDiagnosticMgr {
 
   // Whether the family rule excludes check `index` for a device.
   bool IsSkipped(const _DeviceDetails& device, int index);
+  // Hands a worker to the watchdog (the TWAIN check watches its worker a second time).
+  void Watch(std::uintptr_t thread);
 
-  // Waits until every thread this manager started has ended (tests, orderly exit).
-  void JoinThreads();
+  // The exit: nothing is reported any more, the threads' waits end, and they get up to
+  // `graceMs` to end. True when all have; false when some still run (see the class comment).
+  bool Shutdown(std::uint32_t graceMs = kExitGraceMs);
+  // Waits until every thread this manager started has ended, however long: tests only.
+  void JoinThreads() { m_threads.JoinAll(); }
+  std::size_t RunningThreads() const { return m_threads.Running(); }
+  std::size_t HeldThreads() const { return m_threads.Held(); }
 
+  const CheckTable& Checks() const { return m_table; }
   CKVDIssue* Issue(int index) const {
     return m_issues[static_cast<std::size_t>(index)].issue.get();
   }
@@ -91,21 +110,23 @@ class CDiagnosticMgr {
   };
 
   void EnumerateScanners();
-  void ThreadProc(std::uint64_t run);
-  void Start(std::function<void()> body);
+  void ThreadProc(std::uint64_t run, int index);
+  // Makes check `index` a failed check after an exception (status 2, navigation and Skip).
+  void FailUnexpectedly(int index, const char* what);
   const _DeviceDetails& DeviceAt(int device) const;
   std::intptr_t Send(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam);
 
   kvd::platform::Platform& m_platform;
-  IssueFactory m_issueFactory;
+  CheckTable m_table;
   Enumerator m_enumerator;
   IProgressDialog* m_pProgressDlg = nullptr;
   bool m_bProgressShown = false;
   std::vector<_DeviceDetails> m_arrDevices;
-  std::array<IssueEntry, 13> m_issues;
+  std::array<IssueEntry, kCheckCount> m_issues;
   // Which run a worker belongs to: a worker left behind by a hang reports into nothing newer.
   std::atomic<std::uint64_t> m_nRun{0};
-  std::mutex m_threadsLock;
-  std::vector<std::thread> m_threads;
-  std::atomic<std::uintptr_t> m_nextThreadId{1};
+  // Set by Shutdown: the program ends, and no thread reports to a page any more.
+  std::atomic<bool> m_bClosing{false};
+  // Last, so that it goes first: its destructor ends the threads that use everything above.
+  CThreadGroup m_threads;
 };

@@ -71,9 +71,3 @@ class CKVDIssue {
   int m_nButtons = 0;
   int m_nErrorCode = 0;
 };
-
-// The string-table key of each check's name, in the manager's table order.
-inline constexpr const wchar_t* kIssueNameKeys[13] = {
-    L"CONNECTIVITY", L"DEVICEMANAGER", L"DRIVER",     L"WIA", L"DASHRA",
-    L"TWAIN",        L"REGISTRY",      L"QVSCANFLOW", L"BVM", L"QVSCAN",
-    L"QVSCAN",       L"LUMEQ_SERVICE", L"FRONT_PANEL"};

@@ -2,6 +2,7 @@
 
 #include "logging/Trace.h"
 #include "strings/StringTable.h"
+#include "system/Helper.h"
 
 KVD_TRACE_SOURCE();
 
@@ -10,7 +11,9 @@ namespace {
 constexpr int kNotBuilt = 108;
 }  // namespace
 
-CKVDPlaceholderIssue::CKVDPlaceholderIssue(const wchar_t* nameKey) : m_strNameKey(nameKey) {
+CKVDPlaceholderIssue::CKVDPlaceholderIssue(const wchar_t* nameKey, bool watched,
+                                           kvd::platform::Platform& platform)
+    : m_strNameKey(nameKey), m_bWatched(watched), m_platform(platform) {
   m_strName = GlobalLag.GetString(m_strNameKey);
 }
 
@@ -24,6 +27,8 @@ int CKVDPlaceholderIssue::Diagnose(const _DeviceDetails&) {
   m_nStatus = issue::kStatusFailed;
   m_strMessage.clear();
   m_nErrorCode = 0;
+  const kvd::platform::SyncHandle listen = g_hListenEvent.load();
+  if (m_bWatched && listen != 0) m_platform.sync.SetEvent(listen);
   return kNotBuilt;
 }
 

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cwctype>
-#include <mutex>
-#include <thread>
 
 #include "discovery/DeviceRegistry.h"
 #include "logging/Trace.h"
@@ -422,48 +420,61 @@ namespace {
 constexpr std::uint32_t kWatchMs = 80000;
 constexpr std::uint32_t kWmNotResponding = kvd::platform::kWmUser + 6;
 
-std::mutex& WatchersLock() {
-  static std::mutex lock;
-  return lock;
-}
-std::vector<std::thread>& Watchers() {
-  static std::vector<std::thread> threads;
-  return threads;
-}
+// What the watchdog's wait ends on, in the order of its handles.
+enum Woken : std::uint32_t { kSignalled = wait::Object0, kStopped, kWorkerEnded };
 
-void WatcherThreadProc(Platform& platform) {
+void WatcherThreadProc(Platform& platform, const CThreadGroup::Thread& worker, SyncHandle stop) {
   KVD_SCOPE(L"CUtil::WatcherThreadProc");
   const SyncHandle event = g_hListenEvent.load();
-  const std::uint32_t waited =
-      event != 0 ? platform.sync.WaitForSingleObject(event, kWatchMs) : wait::Failed;
-  if (waited != wait::Object0) {
-    KVD_LOG(kind::Info, L"Thread timeout");
-    const WindowHandle target = g_hWatchTarget.load();
-    platform.messages.SendMessage(target, kWmNotResponding, 0xFFFFFFFFu, 0);
-    platform.shell.MessageBox(target, GlobalLag.GetString(L"SCANER_NOT_RESPONDING").c_str(),
-                              GlobalLag.GetString(L"NOT_RESPONDING").c_str(), mb::Ok);
+  if (event == 0) {
+    // Nothing could tell the watchdog that the check is done: reporting a hang after 80 seconds
+    // would be a guess.
+    KVD_LOG(kind::Error, L"Listen_Event is missing: the scanner check is not watched.");
+    KVD_LOG(kind::Info, L"Exit Thread watch");
+    return;
+  }
+  std::vector<SyncHandle> handles{event};
+  if (stop != 0) handles.push_back(stop);
+  if (stop != 0 && worker.EndedEvent() != 0) handles.push_back(worker.EndedEvent());
+  const std::uint32_t woken = platform.sync.WaitForMultipleObjects(
+      static_cast<std::uint32_t>(handles.size()), handles.data(), false, kWatchMs);
+  switch (woken) {
+    case kSignalled:
+      break;
+    case kStopped:
+      KVD_LOG(kind::Debug, L"The program ends: the watch ends with it.");
+      break;
+    case kWorkerEnded:
+      // A check that has ended cannot hang any more, signal or not.
+      KVD_LOG(kind::Debug, L"The watched check ended without a signal.");
+      break;
+    case wait::Timeout: {
+      KVD_LOG(kind::Info, L"Thread timeout");
+      const WindowHandle target = g_hWatchTarget.load();
+      platform.messages.SendMessage(target, kWmNotResponding, 0xFFFFFFFFu, 0);
+      platform.shell.MessageBox(target, GlobalLag.GetString(L"SCANER_NOT_RESPONDING").c_str(),
+                                GlobalLag.GetString(L"NOT_RESPONDING").c_str(), mb::Ok);
+      break;
+    }
+    default:
+      // A failed wait says nothing about the scanner: no report of a hang.
+      KVD_LOG(kind::Error, L"The watch on Listen_Event failed - %u",
+              platform.errors.GetLastError());
+      break;
   }
   KVD_LOG(kind::Info, L"Exit Thread watch");
-  if (event != 0) platform.sync.ResetEvent(event);
+  if (woken == kSignalled || woken == wait::Timeout) platform.sync.ResetEvent(event);
 }
 }  // namespace
 
-void CUtil::StartWatcher(std::uintptr_t thread) {
+void CUtil::StartWatcher(const CThreadGroup::Thread& thread, CThreadGroup& owner) {
   KVD_SCOPE(L"CUtil::StartWatcher");
-  if (thread == 0) return;
+  if (thread.Id() == 0) return;
   KVD_LOG(kind::Info, L"Start Thread watch");
   Platform& platform = m_platform;
-  std::lock_guard<std::mutex> lock(WatchersLock());
-  Watchers().emplace_back([&platform] { WatcherThreadProc(platform); });
-}
-
-void CUtil::JoinWatchers() {
-  std::vector<std::thread> threads;
-  {
-    std::lock_guard<std::mutex> lock(WatchersLock());
-    threads.swap(Watchers());
-  }
-  for (auto& thread : threads) thread.join();
+  const SyncHandle stop = owner.StopEvent();
+  owner.Start(L"WatcherThreadProc",
+              [&platform, thread, stop] { WatcherThreadProc(platform, thread, stop); });
 }
 
 namespace {

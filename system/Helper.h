@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/api/Platform.h"
+#include "system/Threads.h"
 
 // Set by GetOSName: the system is Windows Vista / Windows 7 workstation. Read by later checks
 // from their worker threads, hence atomic.
@@ -60,10 +61,10 @@ class CUtil {
   void RemoveRestartMarks();
 
   // Watches a worker that talks to the scanner: unless "Listen_Event" is signalled within 80
-  // seconds, the diagnosis page is told that the scanner does not respond. thread 0 starts nothing.
-  void StartWatcher(std::uintptr_t thread);
-  // Waits until every watchdog started so far has ended (tests, orderly exit).
-  static void JoinWatchers();
+  // seconds, the diagnosis page is told that the scanner does not respond. The watchdog is a
+  // thread of `owner`; it also ends when the worker ends or the owner asks its threads to stop.
+  // An empty thread starts nothing.
+  void StartWatcher(const CThreadGroup::Thread& thread, CThreadGroup& owner);
 
   kvd::platform::Platform& Ports() { return m_platform; }
 

@@ -64,6 +64,10 @@ class IProcess {
   // (with the NUL); otherwise it counts bytes. The value points into the block.
   virtual bool VerQueryValue(const void* block, const wchar_t* subBlock, const std::uint8_t** value,
                              std::uint32_t* length) = 0;
+
+  // ExitProcess(code): ends the process at once with every thread in it; no destructor of the
+  // program runs. (The simulated machine records the code and returns.)
+  virtual void ExitProcess(std::uint32_t code) = 0;
 };
 
 // Local calendar time as the C run-time's localtime fills it.
@@ -129,6 +133,7 @@ inline constexpr std::uint32_t Abandoned = 0x00000080u;
 inline constexpr std::uint32_t Timeout = 0x00000102u;
 inline constexpr std::uint32_t Failed = 0xFFFFFFFFu;
 inline constexpr std::uint32_t Infinite = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kMaximumWaitObjects = 64;  // MAXIMUM_WAIT_OBJECTS
 }  // namespace wait
 
 // Kernel synchronisation objects: mutexes and events.
@@ -143,6 +148,13 @@ class ISync {
 
   // WaitForSingleObject(handle, milliseconds): one of wait::*.
   virtual std::uint32_t WaitForSingleObject(SyncHandle handle, std::uint32_t milliseconds) = 0;
+
+  // WaitForMultipleObjects(count, handles, waitAll, milliseconds) on events: with waitAll false,
+  // wait::Object0 + the lowest index of a signalled event (an auto-reset event is reset for
+  // this waiter only), wait::Timeout, or wait::Failed (a handle that is not an event, count 0
+  // or above kMaximumWaitObjects). The program only ever waits for any one of a few events.
+  virtual std::uint32_t WaitForMultipleObjects(std::uint32_t count, const SyncHandle* handles,
+                                               bool waitAll, std::uint32_t milliseconds) = 0;
 
   // ReleaseMutex: false when the caller does not own it.
   virtual bool ReleaseMutex(SyncHandle handle) = 0;

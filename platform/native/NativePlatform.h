@@ -62,6 +62,8 @@ class NativeSync : public platform::ISync {
   platform::SyncHandle CreateMutex(bool initialOwner, const wchar_t* name) override;
   std::uint32_t WaitForSingleObject(platform::SyncHandle handle,
                                     std::uint32_t milliseconds) override;
+  std::uint32_t WaitForMultipleObjects(std::uint32_t count, const platform::SyncHandle* handles,
+                                       bool waitAll, std::uint32_t milliseconds) override;
   bool ReleaseMutex(platform::SyncHandle handle) override;
   bool CloseHandle(platform::SyncHandle handle) override;
   platform::SyncHandle CreateEvent(bool manualReset, bool initialState,

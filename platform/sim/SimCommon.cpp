@@ -20,10 +20,21 @@ std::shared_ptr<ThreadLife> CurrentThread() {
 }
 
 std::optional<std::uint32_t> SimCalls::Enter(std::string_view method) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
   auto count = counts_.find(method);
   if (count == counts_.end()) count = counts_.emplace(std::string(method), 0).first;
   const std::uint64_t call = ++count->second;
+  auto hangs = hangs_.find(method);
+  if (hangs != hangs_.end()) {
+    auto& calls = hangs->second;
+    const auto hang = std::find(calls.begin(), calls.end(), call);
+    if (hang != calls.end()) {
+      calls.erase(hang);
+      ++hung_;
+      released_.wait(lock, [this] { return hangsReleased_; });
+      --hung_;
+    }
+  }
   auto faults = faults_.find(method);
   if (faults == faults_.end()) return std::nullopt;
   auto& list = faults->second;
@@ -46,6 +57,29 @@ void SimCalls::Inject(std::string_view method, int nth, std::uint32_t code, bool
   if (faults == faults_.end())
     faults = faults_.emplace(std::string(method), std::vector<Fault>{}).first;
   faults->second.push_back(Fault{done + static_cast<std::uint64_t>(nth), code, persistent});
+}
+
+void SimCalls::InjectHang(std::string_view method, int nth) {
+  if (nth < 1) throw std::invalid_argument("InjectHang: nth counts from 1");
+  std::lock_guard lock(mutex_);
+  auto count = counts_.find(method);
+  const std::uint64_t done = count == counts_.end() ? 0 : count->second;
+  hangs_[std::string(method)].push_back(done + static_cast<std::uint64_t>(nth));
+  hangsReleased_ = false;
+}
+
+void SimCalls::ReleaseHangs() {
+  {
+    std::lock_guard lock(mutex_);
+    hangsReleased_ = true;
+    hangs_.clear();
+  }
+  released_.notify_all();
+}
+
+std::size_t SimCalls::HungCalls() const {
+  std::lock_guard lock(mutex_);
+  return hung_;
 }
 
 void SimCalls::Clear() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -73,6 +74,10 @@ class SimCalls {
 
   void Inject(std::string_view method, int nth, std::uint32_t code, bool persistent);
   void Clear();
+  // The nth next call of `method` blocks in Enter until ReleaseHangs.
+  void InjectHang(std::string_view method, int nth);
+  void ReleaseHangs();
+  std::size_t HungCalls() const;
   std::uint64_t Count(std::string_view method) const;
 
   std::uintptr_t NextHandle() { return nextHandle_.fetch_add(4); }
@@ -86,6 +91,10 @@ class SimCalls {
   mutable std::mutex mutex_;
   std::map<std::string, std::uint64_t, std::less<>> counts_;
   std::map<std::string, std::vector<Fault>, std::less<>> faults_;
+  std::map<std::string, std::vector<std::uint64_t>, std::less<>> hangs_;  // call numbers
+  std::condition_variable released_;
+  bool hangsReleased_ = false;
+  std::size_t hung_ = 0;
   std::atomic<std::uintptr_t> nextHandle_{0x1A4};
 };
 

@@ -30,8 +30,8 @@ constexpr std::string_view kFailable[] = {
     // IErrors
     "FormatMessage",
     // ISync
-    "CreateMutex", "WaitForSingleObject", "ReleaseMutex", "CreateEvent", "OpenEvent", "SetEvent",
-    "ResetEvent",
+    "CreateMutex", "WaitForSingleObject", "WaitForMultipleObjects", "ReleaseMutex", "CreateEvent",
+    "OpenEvent", "SetEvent", "ResetEvent",
     // IXmlFactory
     "CreateDocument",
     // ISystemInfo, ISecurity, IShell
@@ -111,6 +111,12 @@ void SimMachine::InjectFault(std::string_view method, int nth, std::uint32_t cod
 }
 
 void SimMachine::ClearFaults() { calls_.Clear(); }
+
+void SimMachine::InjectHang(std::string_view method, int nth) { calls_.InjectHang(method, nth); }
+
+void SimMachine::ReleaseHangs() { calls_.ReleaseHangs(); }
+
+std::size_t SimMachine::HungCalls() const { return calls_.HungCalls(); }
 
 std::uint64_t SimMachine::CallCount(std::string_view method) const { return calls_.Count(method); }
 

@@ -65,6 +65,11 @@ class SimMachine {
   void InjectFault(std::string_view method, int nth, std::uint32_t code, bool persistent = false);
   void ClearFaults();
   std::uint64_t CallCount(std::string_view method) const;  // calls through the ports only
+  // A component that hangs: the nth next call of `method` (any port method) blocks its thread
+  // until ReleaseHangs, then goes on as usual. HungCalls tells how many callers block now.
+  void InjectHang(std::string_view method, int nth);
+  void ReleaseHangs();
+  std::size_t HungCalls() const;
 
  private:
   SimCalls calls_;

@@ -229,4 +229,15 @@ void SimProcess::PutVersionBlock(std::wstring_view path, std::vector<std::uint8_
   versions_[platform::ToLowerOrdinal(path)] = std::move(block);
 }
 
+void SimProcess::ExitProcess(std::uint32_t code) {
+  calls_.Enter("ExitProcess");
+  std::lock_guard lock(mutex_);
+  if (!exitCode_) exitCode_ = code;
+}
+
+std::optional<std::uint32_t> SimProcess::ExitCode() const {
+  std::lock_guard lock(mutex_);
+  return exitCode_;
+}
+
 }  // namespace kvd::sim

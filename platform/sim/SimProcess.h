@@ -4,6 +4,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,8 @@ class SimProcess final : public platform::IProcess {
   bool GetFileVersionInfo(const wchar_t* path, std::uint32_t bytes, void* data) override;
   bool VerQueryValue(const void* block, const wchar_t* subBlock, const std::uint8_t** value,
                      std::uint32_t* length) override;
+  // Recorded, and the caller goes on: the process a test runs in must not end.
+  void ExitProcess(std::uint32_t code) override;
 
   // Set-up and inspection (not counted). Paths are full Windows paths; matching is
   // case-insensitive. A changed command line leaves earlier GetCommandLine pointers valid.
@@ -53,6 +56,8 @@ class SimProcess final : public platform::IProcess {
   void PutVersionInfo(std::wstring_view path, const VersionResource& info);
   // A block as some resource compiler made it, stored as it is.
   void PutVersionBlock(std::wstring_view path, std::vector<std::uint8_t> block);
+  // The code of the first ExitProcess, if there was one.
+  std::optional<std::uint32_t> ExitCode() const;
 
  private:
   struct Module {
@@ -72,6 +77,7 @@ class SimProcess final : public platform::IProcess {
   std::uint32_t nextThreadId_ = 0x1000;
   platform::ModuleHandle nextModule_ = 0x10000000;
   std::map<std::wstring, std::vector<std::uint8_t>> versions_;  // keyed by lower-case path
+  std::optional<std::uint32_t> exitCode_;
 };
 
 }  // namespace kvd::sim

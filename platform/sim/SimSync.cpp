@@ -1,8 +1,8 @@
 #include "platform/sim/SimSync.h"
 
-#include <functional>
-
 #include <chrono>
+#include <functional>
+#include <vector>
 
 namespace kvd::sim {
 
@@ -79,7 +79,7 @@ std::uint32_t SimSync::WaitForSingleObject(SyncHandle handle, std::uint32_t mill
   // The waiter keeps the object alive: another thread may close the handle meanwhile.
   const std::shared_ptr<Object> object = it->second;
   return object->kind == Kind::Mutex ? WaitForMutex(lock, *object, milliseconds)
-                                     : WaitForEvent(lock, *object, milliseconds);
+                                     : WaitForEvents(lock, {object}, milliseconds);
 }
 
 std::uint32_t SimSync::WaitForMutex(std::unique_lock<std::mutex>& lock, Object& object,
@@ -118,17 +118,20 @@ std::uint32_t SimSync::WaitForMutex(std::unique_lock<std::mutex>& lock, Object& 
   }
 }
 
-std::uint32_t SimSync::WaitForEvent(std::unique_lock<std::mutex>& lock, Object& object,
-                                    std::uint32_t milliseconds) {
+std::uint32_t SimSync::WaitForEvents(std::unique_lock<std::mutex>& lock,
+                                     const std::vector<std::shared_ptr<Object>>& events,
+                                     std::uint32_t milliseconds) {
   const bool forever = milliseconds == wait::Infinite;
   const std::uint32_t start = clock_.Tick();
   ++blockedEventWaits_;
   for (;;) {
-    if (object.signalled) {
+    for (std::size_t i = 0; i < events.size(); ++i) {
+      Object& object = *events[i];
+      if (!object.signalled) continue;
       // An auto-reset event lets exactly this waiter through; the others see it unset again.
       if (!object.manualReset) object.signalled = false;
       --blockedEventWaits_;
-      return wait::Object0;
+      return wait::Object0 + static_cast<std::uint32_t>(i);
     }
     // Unsigned difference: the tick wraps at 2^32 as GetTickCount does.
     if (!forever && clock_.Tick() - start >= milliseconds) {
@@ -141,6 +144,35 @@ std::uint32_t SimSync::WaitForEvent(std::unique_lock<std::mutex>& lock, Object& 
       changed_.wait_for(lock, kClockCheck);
     }
   }
+}
+
+std::uint32_t SimSync::WaitForMultipleObjects(std::uint32_t count, const SyncHandle* handles,
+                                              bool waitAll, std::uint32_t milliseconds) {
+  if (auto fault = calls_.Enter("WaitForMultipleObjects")) {
+    errors_.SetThreadError(*fault);
+    return wait::Failed;
+  }
+  if (handles == nullptr || count == 0 || count > wait::kMaximumWaitObjects) {
+    errors_.SetThreadError(err::InvalidParameter);
+    return wait::Failed;
+  }
+  if (waitAll) {
+    errors_.SetThreadError(err::NotSupported);
+    return wait::Failed;
+  }
+  std::unique_lock lock(mutex_);
+  // The waiter keeps the objects alive: another thread may close a handle meanwhile.
+  std::vector<std::shared_ptr<Object>> objects;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    auto it = handles_.find(handles[i]);
+    if (it == handles_.end() || it->second->kind != Kind::Event) {
+      lock.unlock();
+      errors_.SetThreadError(err::InvalidHandle);
+      return wait::Failed;
+    }
+    objects.push_back(it->second);
+  }
+  return WaitForEvents(lock, objects, milliseconds);
 }
 
 bool SimSync::ReleaseMutex(SyncHandle handle) {

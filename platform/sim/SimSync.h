@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/api/ISystem.h"
 #include "platform/sim/SimCommon.h"
@@ -35,6 +36,10 @@ class SimSync final : public platform::ISync {
   platform::SyncHandle CreateMutex(bool initialOwner, const wchar_t* name) override;
   std::uint32_t WaitForSingleObject(platform::SyncHandle handle,
                                     std::uint32_t milliseconds) override;
+  // Events only, and waitAll false only (what the program asks): anything else fails with
+  // ERROR_INVALID_HANDLE or ERROR_NOT_SUPPORTED.
+  std::uint32_t WaitForMultipleObjects(std::uint32_t count, const platform::SyncHandle* handles,
+                                       bool waitAll, std::uint32_t milliseconds) override;
   bool ReleaseMutex(platform::SyncHandle handle) override;
   platform::SyncHandle CreateEvent(bool manualReset, bool initialState,
                                    const wchar_t* name) override;
@@ -77,8 +82,10 @@ class SimSync final : public platform::ISync {
   std::shared_ptr<Object> FindLocked(platform::SyncHandle handle, Kind kind);
   std::uint32_t WaitForMutex(std::unique_lock<std::mutex>& lock, Object& object,
                              std::uint32_t milliseconds);
-  std::uint32_t WaitForEvent(std::unique_lock<std::mutex>& lock, Object& object,
-                             std::uint32_t milliseconds);
+  // Until one of `events` is set (the lowest index wins) or the sim clock passes the timeout.
+  std::uint32_t WaitForEvents(std::unique_lock<std::mutex>& lock,
+                              const std::vector<std::shared_ptr<Object>>& events,
+                              std::uint32_t milliseconds);
 
   SimCalls& calls_;
   SimErrors& errors_;

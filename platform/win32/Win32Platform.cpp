@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <array>
 #include <ctime>
 #include <vector>
 
@@ -20,6 +21,7 @@ namespace kvd::platform::win32 {
 // The port constants are the Windows values, so that numbers pass both ways unchanged.
 
 static_assert(err::Success == ERROR_SUCCESS);
+static_assert(wait::kMaximumWaitObjects == MAXIMUM_WAIT_OBJECTS);
 static_assert(err::InvalidFunction == ERROR_INVALID_FUNCTION);
 static_assert(err::FileNotFound == ERROR_FILE_NOT_FOUND);
 static_assert(err::PathNotFound == ERROR_PATH_NOT_FOUND);
@@ -352,6 +354,8 @@ bool Win32Process::VerQueryValue(const void* block, const wchar_t* subBlock,
   return ok != FALSE;
 }
 
+void Win32Process::ExitProcess(std::uint32_t code) { ::ExitProcess(code); }
+
 // --- Clock, debug output, errors -----------------------------------------------------------------
 
 std::uint32_t Win32Clock::GetTickCount() { return ::GetTickCount(); }
@@ -407,6 +411,17 @@ SyncHandle Win32Sync::CreateMutex(bool initialOwner, const wchar_t* name) {
 
 std::uint32_t Win32Sync::WaitForSingleObject(SyncHandle handle, std::uint32_t milliseconds) {
   return ::WaitForSingleObject(ToHandle(handle), milliseconds);
+}
+
+std::uint32_t Win32Sync::WaitForMultipleObjects(std::uint32_t count, const SyncHandle* handles,
+                                                bool waitAll, std::uint32_t milliseconds) {
+  std::array<HANDLE, MAXIMUM_WAIT_OBJECTS> native{};
+  if (handles == nullptr || count == 0 || count > native.size()) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return WAIT_FAILED;
+  }
+  for (std::uint32_t i = 0; i < count; ++i) native[i] = ToHandle(handles[i]);
+  return ::WaitForMultipleObjects(count, native.data(), waitAll ? TRUE : FALSE, milliseconds);
 }
 
 bool Win32Sync::ReleaseMutex(SyncHandle handle) {

@@ -71,6 +71,7 @@ class Win32Process final : public IProcess {
   bool GetFileVersionInfo(const wchar_t* path, std::uint32_t bytes, void* data) override;
   bool VerQueryValue(const void* block, const wchar_t* subBlock, const std::uint8_t** value,
                      std::uint32_t* length) override;
+  void ExitProcess(std::uint32_t code) override;
 };
 
 class Win32Clock final : public IClock {
@@ -99,6 +100,8 @@ class Win32Sync final : public ISync {
  public:
   SyncHandle CreateMutex(bool initialOwner, const wchar_t* name) override;
   std::uint32_t WaitForSingleObject(SyncHandle handle, std::uint32_t milliseconds) override;
+  std::uint32_t WaitForMultipleObjects(std::uint32_t count, const SyncHandle* handles, bool waitAll,
+                                       std::uint32_t milliseconds) override;
   bool ReleaseMutex(SyncHandle handle) override;
   SyncHandle CreateEvent(bool manualReset, bool initialState, const wchar_t* name) override;
   SyncHandle OpenEvent(const wchar_t* name) override;

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <vector>
 
 #include "app/KavidApp.h"
@@ -170,7 +173,7 @@ struct GateCase {
 
 void PutTexts(kvd::sim::SimMachine& sim) {
   const std::string texts =
-      "<S><String ID=\"TITLE\" Value=\"Scan Doctor\"/>"
+      "<S><String ID=\"TITLE\" Value=\"Quvari Kavid\"/>"
       "<String ID=\"APP_RUNNING\" Value=\"already running\"/>"
       "<String ID=\"OS_INFO\" Value=\"old system\"/>"
       "<String ID=\"MSG_ADMIN\" Value=\"not an administrator\"/></S>";
@@ -216,7 +219,7 @@ TEST(KavidAppInitInstance, TheGatesInTheirOrder) {
     std::vector<std::wstring> boxes;
     for (const auto& box : sim.Shell().Boxes()) {
       boxes.push_back(box.text);
-      EXPECT_EQ(box.caption, L"Scan Doctor");
+      EXPECT_EQ(box.caption, L"Quvari Kavid");
       EXPECT_EQ(box.owner, 0u);
     }
     EXPECT_EQ(boxes, c.boxes);
@@ -233,6 +236,13 @@ TEST(KavidAppInitInstance, TheGatesInTheirOrder) {
 TEST(KavidAppInitInstance, LogsTheSystemAndTheAdministrator) {
   kvd::sim::SimMachine sim;
   const std::wstring text = StartAndReadLog(sim);
+  // The program ends before a device page came: the device list waits for none, and ends
+  // without claiming an acknowledgement or a timeout; no thread is left behind.
+  EXPECT_NE(text.find(L"The program ends: the device list is not announced.\r\n"),
+            std::wstring::npos);
+  EXPECT_EQ(text.find(L"EnumerateScanners update scaners list"), std::wstring::npos);
+  EXPECT_EQ(text.find(L"TIMEOUT"), std::wstring::npos);
+  EXPECT_FALSE(sim.Process().ExitCode().has_value());
   ASSERT_FALSE(text.empty());
   EXPECT_NE(text.find(L"(I0)   OS Version : Windows 7 x64 Service Pack 1 \r\n" +
                       std::wstring(76, L'-') + L"\r\n"),
@@ -245,6 +255,53 @@ TEST(KavidAppInitInstance, LogsTheSystemAndTheAdministrator) {
 }  // namespace
 
 namespace {
+
+// A check hung in a component at exit (here the device-installation interface under the
+// enumeration): the exit waits its bound of simulated time, leaves the thread and the manager it
+// uses behind, releases the single-instance mutex and ends the process with code 0.
+TEST(KavidAppExit, AHungThreadEndsTheProcessWithoutWaitingForIt) {
+  kvd::sim::SimMachine sim;
+  sim.InjectHang("GetClassDevs", 1);
+  DUDiduzuz::SettingsStore store(sim.Ports().sync);
+  DUDiduzuz::CLogModule logger(sim.Ports(), store);
+  DUDiduzuz::CLogModule::SetCurrent(&logger);
+  CDiagnosticMgr* abandoned = nullptr;
+  {
+    CKavidApp app(sim.Ports());
+    app.InitInstance();
+    abandoned = app.m_pDiagMgr.get();
+    ASSERT_NE(abandoned, nullptr);
+    while (sim.HungCalls() == 0) std::this_thread::yield();
+    std::atomic<bool> done{false};
+    const std::uint32_t start = sim.Clock().Tick();
+    std::thread exiting([&] {
+      app.ExitInstance();
+      done = true;
+    });
+    while (!done) {
+      if (sim.Sync().BlockedEventWaits() > 0) sim.Clock().Advance(100);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    exiting.join();
+    const std::uint32_t took = sim.Clock().Tick() - start;
+    EXPECT_GE(took, CDiagnosticMgr::kExitGraceMs);
+    EXPECT_LE(took, CDiagnosticMgr::kExitGraceMs + 200);
+    EXPECT_EQ(sim.Process().ExitCode(), 0u);
+    EXPECT_EQ(app.m_hMutex, 0u);
+  }
+  // What the ended process would have taken with it.
+  sim.ReleaseHangs();
+  abandoned->JoinThreads();
+  delete abandoned;
+  DUDiduzuz::CLogModule::SetCurrent(nullptr);
+  const auto bytes = sim.Files().GetFile(kTemp + L"\\qv_kvd.log");
+  ASSERT_TRUE(bytes.has_value());
+  const std::wstring log = kvd::test::DecodeUtf16(*bytes);
+  EXPECT_NE(log.find(L"1 threads still run at exit (a check does not return): left behind."),
+            std::wstring::npos);
+  EXPECT_NE(log.find(L"A check does not end: the program ends without it."), std::wstring::npos);
+  EXPECT_NE(log.find(L"The diagnostic manager is left to the process's end."), std::wstring::npos);
+}
 
 class RecordingUi : public IStartupUi {
  public:

@@ -8,17 +8,22 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "engine/DiagnosticMgr.h"
+#include "engine/PlaceholderIssue.h"
 #include "issues/KVDConnectionIssue.h"
 #include "platform/sim/SimMachine.h"
 #include "system/Helper.h"
+#include "tests/support/CheckTables.h"
 #include "tests/support/ScenarioSim.h"
+#include "tests/support/SimLog.h"
 #include "tests/support/SimRunDriver.h"
 
 namespace {
@@ -35,11 +40,13 @@ class ScriptedIssue : public CKVDIssue {
       std::unique_lock<std::mutex> lock(mutex_);
       released_.wait(lock, [this] { return !hang; });
     }
+    if (throws) throw std::runtime_error("the scanner component threw");
     m_nStatus = result == issue::kPassed ? issue::kStatusPassed : issue::kStatusFailed;
     return result;
   }
   int Fix(const _DeviceDetails&, int lastResult) override {
     lastResultSeen = lastResult;
+    if (throws) throw std::bad_alloc();
     if (fixResult == issue::kFixed || fixResult == issue::kFixedToo)
       m_nStatus = issue::kStatusPassed;
     return fixResult;
@@ -58,6 +65,7 @@ class ScriptedIssue : public CKVDIssue {
   std::atomic<int> runs{0};
   std::atomic<int> lastResultSeen{0};
   std::atomic<bool> hang{false};
+  std::atomic<bool> throws{false};
   std::atomic<WindowHandle> handle{0};
 
  private:
@@ -86,12 +94,12 @@ class DiagnosticMgrRun : public ::testing::Test {
  protected:
   void SetUp() override {
     g_hListenEvent = sim_.Ports().sync.CreateEvent(false, false, L"Listen_Event");
-    manager_ = std::make_unique<CDiagnosticMgr>(sim_.Ports());
-    manager_->SetIssueFactory([this](int index) {
-      auto check = std::make_unique<ScriptedIssue>(index);
-      checks_[static_cast<std::size_t>(index)] = check.get();
-      return check;
-    });
+    manager_ =
+        std::make_unique<CDiagnosticMgr>(sim_.Ports(), kvd::test::ScriptedChecks([this](int index) {
+                                           auto check = std::make_unique<ScriptedIssue>(index);
+                                           checks_[static_cast<std::size_t>(index)] = check.get();
+                                           return check;
+                                         }));
     manager_->Init();
     page_ = std::make_unique<kvd::test::SimRunDriver>(sim_, *manager_);
     window_ = page_->Window();
@@ -106,14 +114,16 @@ class DiagnosticMgrRun : public ::testing::Test {
     for (ScriptedIssue* check : checks_) {
       if (check != nullptr) check->Release();
     }
-    manager_->JoinThreads();
     EndWatchers();
+    manager_->JoinThreads();
     sim_.Messages().RunUntilIdle();
     manager_.reset();
     g_hWatchTarget = 0;
   }
 
-  void EndWatchers() { kvd::test::SimRunDriver::EndWatchers(sim_); }
+  void EndWatchers(std::size_t left = 0) {
+    kvd::test::SimRunDriver::EndWatchers(sim_, *manager_, left);
+  }
 
   void StartRun(const _DeviceDetails& device, bool scanButton) {
     page_->StartRun(device, scanButton);
@@ -123,8 +133,44 @@ class DiagnosticMgrRun : public ::testing::Test {
   std::vector<int> Started() { return page_->Started(); }
   std::vector<std::pair<int, std::uintptr_t>> Results() { return page_->Results(); }
   int Completions() { return page_->Completions(); }
+  // Starts a run for `device` and lets it go on until check `index` runs (which may hang).
+  void RunUntilCheckRuns(const _DeviceDetails& device, int index) {
+    manager_->MutableDevices().assign(1, device);
+    manager_->StartRun();
+    sim_.Messages().SetTimer(window_, kvd::test::SimRunDriver::kRunTimer, 100);
+    while (checks_[static_cast<std::size_t>(index)]->runs == 0) {
+      sim_.Messages().RunUntilIdle();
+      sim_.Messages().AdvanceToNextTimer();
+      std::this_thread::yield();
+    }
+  }
+  // The texts of the records of one tag written since the last call.
+  std::vector<std::wstring> Logged(const wchar_t* tag) { return log_.Texts(tag); }
+  static bool Has(const std::vector<std::wstring>& texts, const std::wstring& text) {
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+  }
+  static int CountOf(const std::vector<std::wstring>& texts, const std::wstring& text) {
+    return static_cast<int>(std::count(texts.begin(), texts.end(), text));
+  }
+  // Lets simulated time pass in steps of `step` ms while `busy` runs on another thread; the
+  // simulated time it took.
+  std::uint32_t TimeOf(const std::function<void()>& busy, std::uint32_t step = 100) {
+    std::atomic<bool> done{false};
+    const std::uint32_t start = sim_.Clock().Tick();
+    std::thread runner([&] {
+      busy();
+      done = true;
+    });
+    while (!done) {
+      if (sim_.Sync().BlockedEventWaits() > 0) sim_.Clock().Advance(step);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    runner.join();
+    return sim_.Clock().Tick() - start;
+  }
 
   kvd::sim::SimMachine sim_;
+  kvd::test::SimLog log_{sim_};
   std::unique_ptr<CDiagnosticMgr> manager_;
   std::unique_ptr<kvd::test::SimRunDriver> page_;
   std::array<ScriptedIssue*, 13> checks_{};
@@ -234,32 +280,34 @@ TEST_F(DiagnosticMgrRun, TheVerdictCountsOnlyTheChecksOfThisRun) {
   EXPECT_TRUE(manager_->AllIssuesPassed());
 }
 
+// The pages call these from their window procedures: a device index outside the array fails
+// the check the run is at (or answers false), and no exception leaves the engine.
 TEST_F(DiagnosticMgrRun, IndexesOutsideTheDeviceArray) {
   manager_->MutableDevices().assign(1, Device(false, false, false));
-  EXPECT_THROW(manager_->Diagnose(1), std::invalid_argument);
+  manager_->m_nCurrentIssue = 4;
+  EXPECT_NO_THROW(manager_->Diagnose(1));
+  EXPECT_EQ(Results().back(),
+            (std::pair<int, std::uintptr_t>{4, CDiagnosticMgr::kUnexpectedFailure}));
+  EXPECT_EQ(checks_[4]->m_nStatus, issue::kStatusFailed);
+  EXPECT_EQ(checks_[4]->m_nButtons, button::Navigation | button::Skip);
+  EXPECT_EQ(checks_[4]->runs.load(), 0);
   EXPECT_FALSE(manager_->Fix(-1));
-  EXPECT_THROW(manager_->Fix(3), std::invalid_argument);
+  EXPECT_FALSE(manager_->Fix(3));
+  EXPECT_EQ(Results().back(), (std::pair<int, std::uintptr_t>{4, msg::kFixFailed}));
   manager_->m_nCurrentIssue = 13;
   EXPECT_FALSE(manager_->Fix(0));
-  EXPECT_THROW(manager_->IsTarvel(2), std::invalid_argument);
+  EXPECT_FALSE(manager_->IsTarvel(2));
+  EXPECT_FALSE(manager_->IsTarvel(-1));
   manager_->MutableDevices().clear();
   EXPECT_FALSE(manager_->IsLumeq(0));
 }
 
 TEST_F(DiagnosticMgrRun, AHungScannerCheckIsReportedAfterEightySecondsOfSimulatedTime) {
   checks_[2]->hang = true;
-  auto& devices = manager_->MutableDevices();
-  devices.assign(1, Device(true, false, false));
-  manager_->StartRun();
-  sim_.Messages().SetTimer(window_, kvd::test::SimRunDriver::kRunTimer, 100);
   // The timer starts the run; checks 0 and 1 pass; check 2 hangs.
-  for (int step = 0; step < 100000 && checks_[2]->runs == 0; ++step) {
-    sim_.Messages().RunUntilIdle();
-    sim_.Messages().AdvanceToNextTimer();
-    std::this_thread::yield();
-  }
+  RunUntilCheckRuns(Device(true, false, false), 2);
   ASSERT_EQ(checks_[2]->runs.load(), 1);
-  EndWatchers();
+  EndWatchers(1);  // the hung check itself stays
   sim_.Messages().RunUntilIdle();
   EXPECT_EQ(page_->NotResponding(), 1);
   const auto boxes = sim_.Shell().Boxes();
@@ -276,11 +324,153 @@ TEST_F(DiagnosticMgrRun, AHungScannerCheckIsReportedAfterEightySecondsOfSimulate
   EXPECT_EQ(manager_->m_nCurrentIssue.load(), 0);
 }
 
+// An exception out of a check is that check's failure: the page is told as for any problem, the
+// log says why, and the user can skip it; an exception out of a repair is a failed repair.
+TEST_F(DiagnosticMgrRun, AnExceptionInACheckIsAFailedCheck) {
+  checks_[3]->throws = true;
+  StartRun(Device(false, true, false), false);
+  ASSERT_EQ(Started().back(), 3);
+  EXPECT_EQ(Results().back(),
+            (std::pair<int, std::uintptr_t>{3, CDiagnosticMgr::kUnexpectedFailure}));
+  EXPECT_EQ(checks_[3]->m_nStatus, issue::kStatusFailed);
+  EXPECT_EQ(checks_[3]->m_nButtons, button::Navigation | button::Skip);
+  EXPECT_TRUE(
+      Has(Logged(L"##"), L"The check WIA failed unexpectedly: the scanner component threw"));
+  EXPECT_FALSE(FixNow());
+  EXPECT_EQ(Results().back(), (std::pair<int, std::uintptr_t>{3, msg::kFixFailed}));
+  EXPECT_TRUE(Has(Logged(L"##"), L"The check WIA failed unexpectedly: std::bad_alloc"));
+  Skip();
+  EXPECT_EQ(Started(), (std::vector<int>{0, 1, 3, 5, 6, 9}));
+  EXPECT_EQ(Completions(), 1);
+}
+
+// A watched check ends its watchdog whether or not it signals: no watchdog outlives its check
+// by 80 seconds to report a hang of a check that is long gone (nor does resetting the event for
+// the next watched check take anything from it).
+TEST_F(DiagnosticMgrRun, AWatchdogEndsWithItsCheck) {
+  StartRun(Device(false, false, false), false);
+  ASSERT_EQ(Completions(), 1);
+  EXPECT_EQ(manager_->RunningThreads(), 0u);  // no simulated second has passed
+  const auto info = Logged(L"I0");
+  EXPECT_EQ(CountOf(info, L"Start Thread watch"), 3);
+  EXPECT_EQ(CountOf(info, L"Exit Thread watch"), 3);
+  EXPECT_FALSE(Has(info, L"Thread timeout"));
+  sim_.Clock().Advance(80001);
+  EXPECT_EQ(page_->NotResponding(), 0);
+  EXPECT_TRUE(sim_.Shell().Boxes().empty());
+}
+
+// A wait that fails is no timeout: no "not responding", no box, an error record instead.
+TEST_F(DiagnosticMgrRun, AFailedWatchIsNoHang) {
+  struct Case {
+    const char* name;
+    std::function<void(kvd::sim::SimMachine&)> arrange;
+    std::wstring logged;
+  };
+  const Case cases[] = {
+      {"the wait fails",
+       [](kvd::sim::SimMachine& sim) {
+         sim.InjectFault("WaitForMultipleObjects", 1, kvd::platform::err::InvalidHandle);
+       },
+       L"The watch on Listen_Event failed - 6"},
+      {"no event to wait on",
+       [](kvd::sim::SimMachine& sim) { sim.Ports().sync.CloseHandle(g_hListenEvent.exchange(0)); },
+       L"Listen_Event is missing: the scanner check is not watched."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    checks_[2]->hang = true;
+    Logged(L"##");
+    c.arrange(sim_);
+    RunUntilCheckRuns(Device(true, false, false), 2);
+    EndWatchers(1);  // the watchdog ends at once, without simulated time
+    EXPECT_TRUE(Has(Logged(L"##"), c.logged));
+    EXPECT_EQ(page_->NotResponding(), 0);
+    EXPECT_TRUE(sim_.Shell().Boxes().empty());
+    checks_[2]->Release();
+    checks_[2]->runs = 0;
+    EndWatchers();
+    sim_.Messages().RunUntilIdle();
+  }
+}
+
+// The exit with a check that hangs: the shutdown returns after its bound of simulated time and
+// says a thread is left; the hung check's watchdog ends at once without a box; what the check
+// does afterwards reaches nobody.
+TEST_F(DiagnosticMgrRun, ShutdownLeavesAHungCheckBehindWithinItsBound) {
+  checks_[5]->hang = true;
+  RunUntilCheckRuns(Device(false, false, true), 5);
+  while (manager_->RunningThreads() > 2) std::this_thread::yield();
+  ASSERT_EQ(manager_->RunningThreads(), 2u);  // the check and its watchdog
+  Logged(L"DB");
+  const auto resultsBefore = Results().size();
+  bool ended = true;
+  const std::uint32_t took = TimeOf([&] { ended = manager_->Shutdown(2000); });
+  EXPECT_FALSE(ended);
+  EXPECT_GE(took, 2000u);
+  EXPECT_LE(took, 2200u);
+  EXPECT_EQ(manager_->RunningThreads(), 1u);
+  EXPECT_TRUE(Has(Logged(L"DB"), L"The program ends: the watch ends with it."));
+  EXPECT_TRUE(sim_.Shell().Boxes().empty());
+  checks_[5]->Release();
+  manager_->JoinThreads();
+  sim_.Messages().RunUntilIdle();
+  EXPECT_EQ(Results().size(), resultsBefore);
+  manager_->Diagnose(0);  // a late timer of the page starts nothing any more
+  EXPECT_EQ(manager_->RunningThreads(), 0u);
+}
+
+// Threads are reaped as they end: a long session does not pile them up.
+TEST_F(DiagnosticMgrRun, ThreadsAreReapedAsTheyEnd) {
+  for (int run = 0; run < 30; ++run) {
+    StartRun(Device(false, false, false), true);
+    ASSERT_EQ(Completions(), 1);
+  }
+  // Each run starts 13 threads (ten workers, three watchdogs); what is held is at most the
+  // last few, not hundreds.
+  EXPECT_LE(manager_->HeldThreads(), 4u);
+}
+
+// A check not yet built in a watched slot signals like a real one: its watchdog ends by the
+// signal, not because its worker ended.
+TEST(DiagnosticMgrPlaceholders, AWatchedPlaceholderSignals) {
+  kvd::sim::SimMachine sim;
+  kvd::test::SimLog log(sim);
+  g_hListenEvent = sim.Ports().sync.CreateEvent(false, false, L"Listen_Event");
+  CheckTable table = ProgramCheckTable();
+  table[0].factory = nullptr;  // the connection check too: every slot a placeholder
+  {
+    CDiagnosticMgr manager(sim.Ports(), table);
+    manager.SetEnumerator([](std::vector<_DeviceDetails>&) {});
+    manager.Init();
+    kvd::test::SimRunDriver page(sim, manager);
+    manager.SetHandle(page.Window());
+    sim.Ports().sync.SetEvent(g_hListenEvent);
+    manager.JoinThreads();
+    log.Take();
+    manager.m_nCurrentIssue = 2;
+    manager.MutableDevices().assign(1, Device(true, false, false));
+    manager.m_nSelectedDevice = 0;
+    manager.Diagnose(0);
+    manager.JoinThreads();
+    sim.Messages().RunUntilIdle();
+    const auto records = log.Take();
+    EXPECT_TRUE(kvd::test::SimLog::Contains(records, L"I0",
+                                            L"The check DRIVER is not built in this version."));
+    EXPECT_TRUE(kvd::test::SimLog::Contains(records, L"I0", L"Exit Thread watch"));
+    EXPECT_FALSE(
+        kvd::test::SimLog::Contains(records, L"DB", L"The watched check ended without a signal."));
+    EXPECT_EQ(page.Results().back(), (std::pair<int, std::uintptr_t>{2, 108}));
+    EXPECT_EQ(dynamic_cast<CKVDPlaceholderIssue*>(manager.Issue(0)) != nullptr, true);
+    EXPECT_TRUE(manager.Shutdown(0));
+  }
+}
+
 TEST(DiagnosticMgrEnumeration, WithoutTheDevicePageTheWaitTimesOut) {
   kvd::sim::SimMachine sim;
   g_hListenEvent = sim.Ports().sync.CreateEvent(false, false, L"Listen_Event");
   {
-    CDiagnosticMgr manager(sim.Ports());
+    CDiagnosticMgr manager(sim.Ports(), ProgramCheckTable());
     bool enumerated = false;
     manager.SetEnumerator([&](std::vector<_DeviceDetails>& devices) {
       devices.push_back(Device(false, false, true));
@@ -317,7 +507,7 @@ TEST(DiagnosticMgrDefaults, TheMachinesDevicesAndTheConnectionCheck) {
   kvd::test::ApplyNamed("usb-aio-unplugged.xml", sim);
   g_hListenEvent = sim.Ports().sync.CreateEvent(false, false, L"Listen_Event");
   {
-    CDiagnosticMgr manager(sim.Ports());
+    CDiagnosticMgr manager(sim.Ports(), ProgramCheckTable());
     manager.Init();
     sim.Ports().sync.SetEvent(g_hListenEvent);
     manager.JoinThreads();

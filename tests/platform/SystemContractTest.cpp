@@ -487,6 +487,36 @@ TEST_P(SystemContract, EventNamesAndHandlesOfTheWrongKind) {
   EXPECT_EQ(errors.GetLastError(), err::InvalidHandle);
 }
 
+// A wait for any of several events answers the lowest signalled index and takes only that
+// auto-reset event; a closed handle fails the wait instead of passing for a timeout.
+TEST_P(SystemContract, AWaitForAnyOfSeveralEvents) {
+  ISync& sync = ports().sync;
+  UniqueSync autoReset = MakeUniqueSync(sync, sync.CreateEvent(false, false, nullptr));
+  UniqueSync manual = MakeUniqueSync(sync, sync.CreateEvent(true, false, nullptr));
+  ASSERT_TRUE(autoReset.valid() && manual.valid());
+  const SyncHandle both[] = {autoReset.get(), manual.get()};
+  EXPECT_EQ(sync.WaitForMultipleObjects(2, both, false, 0), wait::Timeout);
+  ASSERT_TRUE(sync.SetEvent(manual.get()));
+  ASSERT_TRUE(sync.SetEvent(autoReset.get()));
+  EXPECT_EQ(sync.WaitForMultipleObjects(2, both, false, 0), wait::Object0);
+  EXPECT_EQ(sync.WaitForMultipleObjects(2, both, false, 0), wait::Object0 + 1);
+  EXPECT_EQ(sync.WaitForMultipleObjects(2, both, false, 0), wait::Object0 + 1);  // stays set
+  EXPECT_EQ(sync.WaitForSingleObject(autoReset.get(), 0), wait::Timeout);
+
+  std::uint32_t result = wait::Failed;
+  ASSERT_TRUE(sync.ResetEvent(manual.get()));
+  std::thread waiter([&] { result = sync.WaitForMultipleObjects(2, both, false, wait::Infinite); });
+  ASSERT_TRUE(sync.SetEvent(autoReset.get()));
+  waiter.join();
+  EXPECT_EQ(result, wait::Object0);
+
+  const SyncHandle closed = manual.release();
+  ASSERT_TRUE(sync.CloseHandle(closed));
+  const SyncHandle stale[] = {autoReset.get(), closed};
+  EXPECT_EQ(sync.WaitForMultipleObjects(2, stale, false, 0), wait::Failed);
+  EXPECT_EQ(ports().errors.GetLastError(), err::InvalidHandle);
+}
+
 // A wait without end on another thread ends when the event is set, and an auto-reset event is
 // then taken: set before or after the wait began, the waiter gets it exactly once.
 TEST_P(SystemContract, AnotherThreadsWaitEndsWhenTheEventIsSet) {

@@ -193,7 +193,7 @@ TEST_F(Helper, SuiteBinFolderAndTheTechnicalInformationTool) {
   CStringTable& table = GlobalLag;
   table.Bind(sim_.Ports());
   const std::string texts =
-      "<S><String ID=\"TITLE\" Value=\"Scan Doctor\"/>"
+      "<S><String ID=\"TITLE\" Value=\"Quvari Kavid\"/>"
       "<String ID=\"TECHNICAL_INFO_ERR\" Value=\"The tool could not be started.\"/></S>";
   sim_.Files().PutFile(L"C:\\Program Files (x86)\\Quvari\\Kavid\\strings\\1033.xml",
                        {texts.begin(), texts.end()});
@@ -203,7 +203,7 @@ TEST_F(Helper, SuiteBinFolderAndTheTechnicalInformationTool) {
   util_.LaunchTechnicalnfoExe(L"C:\\nowhere\\qvtechinf.exe");
   ASSERT_EQ(sim_.Shell().Boxes().size(), 1u);
   EXPECT_EQ(sim_.Shell().Boxes()[0].text, L"The tool could not be started.");
-  EXPECT_EQ(sim_.Shell().Boxes()[0].caption, L"Scan Doctor");
+  EXPECT_EQ(sim_.Shell().Boxes()[0].caption, L"Quvari Kavid");
   EXPECT_EQ(DebugRecords(), std::vector<std::wstring>{L"Failed to lauch the TechnicalInfo exe."});
 }
 

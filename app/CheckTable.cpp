@@ -1,0 +1,36 @@
+#include "app/CheckTable.h"
+
+#include "issues/KVDConnectionIssue.h"
+
+namespace {
+
+template <class Check>
+std::unique_ptr<CKVDIssue> Make(kvd::platform::Platform& platform) {
+  return std::make_unique<Check>(platform);
+}
+
+using namespace shows;
+constexpr unsigned kEvery = AllInOne | Tarvel | Ostrel | Lumeq;
+
+}  // namespace
+
+CheckTable ProgramCheckTable() {
+  // Columns of the page rows: all-in-one, Tarvel, Ostrel, Lumeq. A slot without a factory holds
+  // a placeholder until its check is built.
+  return {{
+      {1, L"CONNECTIVITY", false, kEvery, {0, 0, 0, 0}, Make<CKVDConnectionIssue>},
+      {2, L"DEVICEMANAGER", false, kEvery, {1, 1, 1, 1}, nullptr},
+      {3, L"DRIVER", true, AllInOne | Tarvel, {2, 2, -1, -1}, nullptr},
+      {4, L"WIA", true, kEvery, {3, 3, 2, 2}, nullptr},
+      {5, L"DASHRA", false, AllInOne, {4, -1, -1, -1}, nullptr},
+      {6, L"TWAIN", true, kEvery, {5, 4, 3, 3}, nullptr},
+      {7, L"REGISTRY", false, AllInOne | Tarvel | Ostrel, {6, 5, 4, -1}, nullptr},
+      {8, L"QVSCANFLOW", false, AllInOne | Tarvel, {7, 6, -1, -1}, nullptr},
+      {9, L"BVM", false, AllInOne, {8, -1, -1, -1}, nullptr},
+      {10, L"QVSCAN", false, Ostrel, {-1, -1, 5, -1}, nullptr},
+      // ScanTo shares the QV Scan check's name.
+      {11, L"QVSCAN", false, Lumeq, {-1, -1, -1, 4}, nullptr},
+      {12, L"LUMEQ_SERVICE", false, Lumeq, {-1, -1, -1, 5}, nullptr},
+      {13, L"FRONT_PANEL", false, AllInOneWithScanButton | Tarvel, {9, 7, -1, -1}, nullptr},
+  }};
+}
