@@ -407,8 +407,10 @@ TEST_F(DiagnosticMgrRun, ShutdownLeavesAHungCheckBehindWithinItsBound) {
   bool ended = true;
   const std::uint32_t took = TimeOf([&] { ended = manager_->Shutdown(2000); });
   EXPECT_FALSE(ended);
+  // Time goes on in steps of 100 ms while the shutdown waits: a few steps past its bound at most,
+  // far from the 20 or 80 seconds of any wait of the threads it ends.
   EXPECT_GE(took, 2000u);
-  EXPECT_LE(took, 2200u);
+  EXPECT_LE(took, 3000u);
   EXPECT_EQ(manager_->RunningThreads(), 1u);
   EXPECT_TRUE(Has(Logged(L"DB"), L"The program ends: the watch ends with it."));
   EXPECT_TRUE(sim_.Shell().Boxes().empty());

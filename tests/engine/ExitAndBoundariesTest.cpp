@@ -68,7 +68,7 @@ TEST(ThreadGroup, AHungThreadIsLeftAfterTheBoundAndTheOthersEnd) {
   waiting.join();
   EXPECT_EQ(left, 1u);
   EXPECT_GE(sim.Clock().Tick() - start, 500u);
-  EXPECT_LE(sim.Clock().Tick() - start, 600u);
+  EXPECT_LE(sim.Clock().Tick() - start, 1000u);  // a few of the 50 ms steps
   release = true;
   group.JoinAll();
   EXPECT_EQ(group.Running(), 0u);
