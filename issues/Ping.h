@@ -23,6 +23,8 @@ class CPing {
   // error, the least IcmpSendEcho documents.
   static constexpr std::uint32_t kReplyBytes =
       kvd::platform::icmp::kEchoReplyBytes + kvd::platform::icmp::kErrorBytes;
+  static_assert(kReplyBytes >= kvd::platform::icmp::kEchoReplyBytes + 8,
+                "below the documented least, a ping can fail for want of room");
 
  private:
   kvd::platform::Platform& m_platform;

@@ -463,8 +463,29 @@ std::vector<InAddr> SimHosts::Lookup(const std::string& name) const {
   return it == names_.end() ? std::vector<InAddr>{} : it->second;
 }
 
+void SimHosts::SetReverseEntry(InAddr address, bool found) {
+  std::lock_guard lock(mutex_);
+  if (found) {
+    withoutReverse_.erase(address);
+  } else {
+    withoutReverse_.insert(address);
+  }
+}
+
+void SimHosts::SetReplyStatus(InAddr address, std::uint32_t status) {
+  std::lock_guard lock(mutex_);
+  statuses_[address] = status;
+}
+
+std::uint32_t SimHosts::ReplyStatus(InAddr address) const {
+  std::lock_guard lock(mutex_);
+  auto it = statuses_.find(address);
+  return it == statuses_.end() ? platform::icmp::IpSuccess : it->second;
+}
+
 bool SimHosts::Knows(InAddr address) const {
   std::lock_guard lock(mutex_);
+  if (withoutReverse_.count(address) != 0) return false;
   if ((address & 0xFF) == 127) return true;
   if (answers_.count(address) != 0) return true;
   for (const auto& [name, addresses] : names_) {
@@ -594,7 +615,7 @@ std::uint32_t SimIcmp::IcmpSendEcho(platform::ProcAddress entry, platform::IcmpH
     return 0;
   }
   reply->address = address;
-  reply->status = platform::icmp::IpSuccess;
+  reply->status = hosts_.ReplyStatus(address);
   reply->roundTripMs = 0;
   return 1;
 }

@@ -138,6 +138,13 @@ class SimHosts {
   SimHosts();  // knows "localhost"
   void AddHost(const std::string& name, const std::vector<platform::InAddr>& addresses);
   void SetAnswers(platform::InAddr address, bool answers);
+  // Whether a reverse lookup (gethostbyaddr) finds the address; by default it does for every
+  // address the network knows.
+  void SetReverseEntry(platform::InAddr address, bool found);
+  // The status of the replies from the address (IP_SUCCESS by default; a router answers
+  // IP_DEST_HOST_UNREACHABLE, for example).
+  void SetReplyStatus(platform::InAddr address, std::uint32_t status);
+  std::uint32_t ReplyStatus(platform::InAddr address) const;
   // The addresses of a name (compared without case); empty when unknown.
   std::vector<platform::InAddr> Lookup(const std::string& name) const;
   bool Knows(platform::InAddr address) const;
@@ -150,6 +157,8 @@ class SimHosts {
   mutable std::mutex mutex_;
   std::map<std::string, std::vector<platform::InAddr>> names_;  // lower-case name
   std::map<platform::InAddr, bool> answers_;
+  std::set<platform::InAddr> withoutReverse_;
+  std::map<platform::InAddr, std::uint32_t> statuses_;
 };
 
 class SimSockets final : public platform::ISockets {

@@ -100,6 +100,11 @@ SimFileSystem::SimFileSystem(SimCalls& calls, SimErrors& errors, SimClock& clock
 // ---------------------------------------------------------------------------------------------
 // Paths
 
+void SimFileSystem::SetWow64(bool wow64) {
+  std::lock_guard lock(mutex_);
+  wow64_ = wow64;
+}
+
 SimFileSystem::Parsed SimFileSystem::ParseLocked(std::wstring_view path) const {
   Parsed out;
   std::wstring text(path);
@@ -675,7 +680,13 @@ platform::HResult SimFileSystem::GetFolderPath(int csidl, wchar_t* path) {
                                    [folder](const KnownFolder& k) { return k.csidl == folder; });
   if (known == std::end(kKnownFolders)) return platform::hr::InvalidArg;
   std::lock_guard lock(mutex_);
-  const Parsed parsed = ParseLocked(known->path);
+  // 32-bit Windows has one program folder, and no WOW64 system folder.
+  std::wstring knownPath = known->path;
+  if (!wow64_ &&
+      (folder == platform::csidl::ProgramFiles || folder == platform::csidl::ProgramFilesX86)) {
+    knownPath = L"C:\\Program Files";
+  }
+  const Parsed parsed = ParseLocked(knownPath);
   const Found found = FindLocked(parsed.parts);
   if ((csidl & kCsidlFlagDontVerify) == 0 &&
       !(found.error == 0 && found.node && found.node->folder)) {
@@ -693,9 +704,8 @@ platform::HResult SimFileSystem::GetFolderPath(int csidl, wchar_t* path) {
     if (WriteDenied(existing)) return platform::hr::FromWin32(err::AccessDenied);
     MakeFoldersLocked(parsed.parts);
   }
-  const std::wstring_view text(known->path);
-  std::copy(text.begin(), text.end(), path);
-  path[text.size()] = L'\0';
+  std::copy(knownPath.begin(), knownPath.end(), path);
+  path[knownPath.size()] = L'\0';
   return platform::hr::Ok;
 }
 

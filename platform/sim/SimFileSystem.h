@@ -59,6 +59,9 @@ class SimFileSystem final : public platform::IFileSystem {
   // cannot name a file or folder throws std::invalid_argument.
   void PutFile(std::wstring_view path, std::vector<std::uint8_t> bytes);  // folders made as needed
   void PutFolder(std::wstring_view path);                                 // with its parents
+  // The 32-bit program's known folders on 64-bit Windows (the default: "Program Files (x86)"
+  // for the program files) or on 32-bit Windows (one "Program Files").
+  void SetWow64(bool wow64);
   void Remove(std::wstring_view path);  // a file, or a folder with everything in it
   std::optional<std::vector<std::uint8_t>> GetFile(std::wstring_view path) const;
   bool Exists(std::wstring_view path) const;
@@ -121,6 +124,7 @@ class SimFileSystem final : public platform::IFileSystem {
   SimClock& clock_;
   mutable std::mutex mutex_;
   std::shared_ptr<Node> root_;
+  bool wow64_ = true;
   std::vector<std::wstring> current_;
   std::map<platform::FileHandle, Open> opens_;
 };

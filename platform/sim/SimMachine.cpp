@@ -85,6 +85,7 @@ SimMachine::SimMachine()
              windows_,  ini_,   devices_,     modules_,  sockets_, icmp_} {
   // The executable is a file like any other: it can be searched for, opened and read.
   files_.PutFile(process_.ModulePath(), {'M', 'Z'});
+  system_.FollowWow64([this](bool wow64) { files_.SetWow64(wow64); });
   modules_.AddLibrary(
       std::wstring(SimModules::kSystemFolder) + L"\\iphlpapi.dll",
       {"GetAdaptersAddresses", "IcmpCreateFile", "IcmpCloseHandle", "IcmpSendEcho"});

@@ -110,8 +110,18 @@ platform::OsVersionInfo SimSystemInfo::Version() const {
 }
 
 void SimSystemInfo::SetWow64(bool wow64) {
+  std::function<void(bool)> follower;
+  {
+    std::lock_guard lock(mutex_);
+    wow64_ = wow64;
+    follower = wow64Follower_;
+  }
+  if (follower) follower(wow64);
+}
+
+void SimSystemInfo::FollowWow64(std::function<void(bool)> follower) {
   std::lock_guard lock(mutex_);
-  wow64_ = wow64;
+  wow64Follower_ = std::move(follower);
 }
 
 void SimSystemInfo::SetSystemMetric(int index, int value) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -30,7 +31,10 @@ class SimSystemInfo final : public platform::ISystemInfo {
   void SetSystemDefaultLangID(std::uint16_t language);
   void SetVersion(const platform::OsVersionInfo& version);
   platform::OsVersionInfo Version() const;
+  // The bitness of the system (WOW64 true: 64-bit Windows); `follower` is told of every change,
+  // so that the machine's folders follow it.
   void SetWow64(bool wow64);
+  void FollowWow64(std::function<void(bool)> follower);
   void SetSystemMetric(int index, int value);
 
  private:
@@ -40,6 +44,7 @@ class SimSystemInfo final : public platform::ISystemInfo {
   std::uint16_t language_ = 0x0409;
   platform::OsVersionInfo version_;
   bool wow64_ = true;
+  std::function<void(bool)> wow64Follower_;
   std::map<int, int> metrics_;
 };
 

@@ -14,6 +14,7 @@
 // After iphlpapi.h, whose address and option types it uses.
 #include <icmpapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -234,7 +235,9 @@ std::uint32_t Win32Icmp::IcmpSendEcho(ProcAddress entry, IcmpHandle handle, InAd
                                       std::uint16_t requestBytes, const IpOptions& options,
                                       std::uint32_t replyBytes, std::uint32_t timeoutMs,
                                       EchoReply* reply) {
-  std::vector<std::uint8_t> request(requestBytes);
+  // Never a null request pointer, even for no data: the call documents a buffer there, and a
+  // null one is refused by some versions of the library.
+  std::vector<std::uint8_t> request(std::max<std::size_t>(requestBytes, 1));
   // Aligned for the reply structure the call writes at its start.
   std::vector<std::uint64_t> buffer((replyBytes + sizeof(std::uint64_t) - 1) /
                                     sizeof(std::uint64_t));
@@ -242,9 +245,9 @@ std::uint32_t Win32Icmp::IcmpSendEcho(ProcAddress entry, IcmpHandle handle, InAd
   info.Ttl = options.ttl;
   info.Tos = options.tos;
   info.Flags = options.flags;
-  const DWORD count = Entry<IcmpSendEchoFn>(entry)(
-      reinterpret_cast<HANDLE>(handle), address, request.empty() ? nullptr : request.data(),
-      requestBytes, &info, buffer.data(), replyBytes, timeoutMs);
+  const DWORD count =
+      Entry<IcmpSendEchoFn>(entry)(reinterpret_cast<HANDLE>(handle), address, request.data(),
+                                   requestBytes, &info, buffer.data(), replyBytes, timeoutMs);
   if (count != 0 && replyBytes >= sizeof(ICMP_ECHO_REPLY)) {
     ICMP_ECHO_REPLY first{};
     std::memcpy(&first, buffer.data(), sizeof first);

@@ -53,7 +53,7 @@ TEST_F(Scanners, OstrelDevicesAreKnownByTheirProductsConfiguration) {
   const Case cases[] = {
       {"64-bit program folder under WOW64", true, L"C:\\Program Files\\QV\\OstrelQX",
        "[DeviceInfo]\r\nModelName = QX-800 \r\n", true, L" Quvari QX-800 Series ", true},
-      {"32-bit Windows keeps the folder", false, L"C:\\Program Files (x86)\\QV\\OstrelQX",
+      {"32-bit Windows: its one program folder", false, L"C:\\Program Files\\QV\\OstrelQX",
        "[DeviceInfo]\r\nModelName=QX-800\r\n", true, L"Quvari QX-800", true},
       {"another model", true, L"C:\\Program Files\\QV\\OstrelQX",
        "[DeviceInfo]\r\nModelName=QX-900\r\n", true, L"Quvari QX-800", false},

@@ -2,13 +2,18 @@
 // regedit, files into drive_c. Run natively, with WINEPREFIX naming the prefix:
 //   kvd_scenario_install tests/scenarios/usb-aio-composite.xml [more.xml ...]
 // What Wine does not model (node presence, problem numbers, hosts other than loopback) is
-// reported and left out.
+// reported and left out. A file path that would leave the prefix's drive_c (a ".." part, a
+// link out of it) is refused, and the import is read back: regedit answers 0 whatever it did.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "platform/api/Text.h"
 #include "tests/support/Scenario.h"
@@ -34,6 +39,10 @@ fs::path InPrefix(const fs::path& prefix, const std::wstring& windowsPath) {
     const std::string part = kvd::platform::NarrowUtf8(rest.substr(start, slash - start));
     start = slash + 1;
     if (part.empty()) continue;
+    if (part == "." || part == "..") {
+      throw std::runtime_error("file paths may not name . or ..: " +
+                               kvd::platform::NarrowUtf8(windowsPath));
+    }
     fs::path next = at / part;
     if (fs::exists(at)) {
       for (const auto& entry : fs::directory_iterator(at)) {
@@ -43,7 +52,36 @@ fs::path InPrefix(const fs::path& prefix, const std::wstring& windowsPath) {
     }
     at = next;
   }
+  // Links in the prefix lead out of it (the user folders' Desktop, Documents...).
+  const fs::path drive = fs::weakly_canonical(prefix / "drive_c");
+  const fs::path resolved = fs::weakly_canonical(at);
+  if (std::mismatch(drive.begin(), drive.end(), resolved.begin(), resolved.end()).first !=
+      drive.end()) {
+    throw std::runtime_error("file path leads out of the prefix: " +
+                             kvd::platform::NarrowUtf8(windowsPath));
+  }
   return at;
+}
+
+// The last value of every import, read back with reg.exe: present only when regedit took the
+// whole file.
+const char* const kMarkerKey = "HKEY_CURRENT_USER\\Software\\KvdScenarioInstall";
+
+std::vector<std::uint8_t> MarkerLines(const std::string& marker) {
+  std::vector<std::uint8_t> bytes;
+  kvd::platform::AppendUtf16Bytes(
+      kvd::platform::WidenUtf8("\r\n[" + std::string(kMarkerKey) + "]\r\n\"Installed\"=\"" +
+                               marker + "\"\r\n"),
+      bytes);
+  return bytes;
+}
+
+bool Imported(const std::string& marker) {
+  const std::string command = std::string("wine reg query '") + kMarkerKey +
+                              "' /v Installed </dev/null 2>/dev/null | grep -q '" + marker +
+                              "' && wine reg delete '" + kMarkerKey +
+                              "' /f </dev/null >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
 }
 
 }  // namespace
@@ -67,8 +105,11 @@ int main(int argc, char** argv) {
         if (!out) throw std::runtime_error("cannot write " + target.string());
       }
       const fs::path reg = prefix / "kvd-scenario.reg";
+      const std::string marker = "scenario-" + std::to_string(i) + "-" + std::to_string(::getpid());
       {
-        const auto bytes = kvd::test::ToRegFile(scenario);
+        auto bytes = kvd::test::ToRegFile(scenario);
+        const auto lines = MarkerLines(marker);
+        bytes.insert(bytes.end(), lines.begin(), lines.end());
         std::ofstream out(reg, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));
@@ -76,8 +117,8 @@ int main(int argc, char** argv) {
       // Output redirected: a wineserver started here would hold our caller's pipes open.
       const std::string command =
           "wine regedit /S 'Z:" + fs::absolute(reg).string() + "' </dev/null >/dev/null 2>&1";
-      if (std::system(command.c_str()) != 0) {
-        throw std::runtime_error("regedit failed for " + std::string(argv[i]));
+      if (std::system(command.c_str()) != 0 || !Imported(marker)) {
+        throw std::runtime_error("regedit did not import " + std::string(argv[i]));
       }
       fs::remove(reg);
       for (const auto& node : scenario.nodes) {
