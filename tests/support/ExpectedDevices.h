@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/KVDIssue.h"
+#include "discovery/DeviceDetails.h"
 #include "platform/api/Text.h"
 
 namespace kvd::test {
