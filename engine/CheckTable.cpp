@@ -44,14 +44,10 @@ bool Applies(const CheckTable& table, int index, const DeviceDetails& device,
 int IssueRow(const CheckTable& table, Family family, int index, bool frontPanel) {
   if (!InTable(index)) return -1;
   const CheckRow& row = table[static_cast<std::size_t>(index)];
-  if (family == Family::AllInOne && !frontPanel && (row.families & shows::AllInOne) == 0) {
-    return -1;
-  }
-  if ((row.families & FamilyBit(family)) == 0 &&
-      !(family == Family::AllInOne && (row.families & shows::AllInOneWithScanButton) != 0)) {
-    return -1;
-  }
-  return row.pageRows[static_cast<std::size_t>(family)];
+  const bool runs = (row.families & FamilyBit(family)) != 0 ||
+                    (family == Family::AllInOne && frontPanel &&
+                     (row.families & shows::AllInOneWithScanButton) != 0);
+  return runs ? row.pageRows[static_cast<std::size_t>(family)] : -1;
 }
 
 bool IsWatched(const CheckTable& table, int index) {

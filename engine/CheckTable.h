@@ -58,5 +58,5 @@ bool Applies(const CheckTable& table, int index, const DeviceDetails& device,
 // `frontPanel` false an all-in-one device shows no scan-button-only row.
 int IssueRow(const CheckTable& table, Family family, int index, bool frontPanel = true);
 
-// The watched slots' indexes, for the log and the docs.
+// Whether the worker of check `index` is handed to the watchdog.
 bool IsWatched(const CheckTable& table, int index);

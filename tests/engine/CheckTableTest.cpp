@@ -96,4 +96,15 @@ TEST(CheckTable, IdsNamesAndTheWatchedScannerChecks) {
   EXPECT_FALSE(IsWatched(table, 13));
 }
 
+TEST(CheckTable, TheFamilyOfARecordForItsPageRows) {
+  DeviceDetails device;
+  EXPECT_EQ(FamilyOf(device), Family::AllInOne);
+  device.bLumeq = true;
+  EXPECT_EQ(FamilyOf(device), Family::Lumeq);
+  device.bOstrel = true;
+  EXPECT_EQ(FamilyOf(device), Family::Ostrel);
+  device.bTarvel = true;
+  EXPECT_EQ(FamilyOf(device), Family::Tarvel);
+}
+
 }  // namespace
