@@ -1,7 +1,6 @@
 #include "app/KavidApp.h"
 
 #include "app/CheckTable.h"
-
 #include "logging/Trace.h"
 #include "platform/api/Handles.h"
 #include "platform/api/Text.h"
