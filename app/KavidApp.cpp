@@ -67,6 +67,41 @@ CKavidApp::CKavidApp(Platform& platform) : m_platform(platform) {
 
   KVD_SCOPE(L"CKavidApp::CKavidApp");
   KVD_LOG(DUDiduzuz::kind::Info, L"Trace log : %s", m_strLogFile);
+  CreatePageFonts();
+}
+
+void CKavidApp::CreatePageFonts() {
+  KVD_SCOPE(L"CKavidApp::CreatePageFonts");
+  IGdi& gdi = m_platform.gdi;
+  const bool calibri = gdi.EnumFontFamiliesEx(L"Calibri", font::DefaultCharset) > 0;
+  struct PageFont {
+    FontHandle* font;
+    int calibriHeight;
+    int sansSerifHeight;
+    int weight;
+  };
+  const PageFont fonts[] = {
+      {&m_hListFont, 21, 19, font::FwMedium},        // the device list
+      {&m_hTitleFont, 18, 16, font::FwBold},         // page and dialog titles
+      {&m_hTextFont, 18, 16, font::FwMedium},        // prompts, status lines, results, links
+      {&m_hButtonFont, 18, 16, font::FwNormal},      // push buttons
+      {&m_hIssueListFont, 18, 16, font::FwNormal}};  // the diagnosis page's issue list
+  for (const PageFont& page : fonts) {
+    FontSpec spec;
+    spec.height = calibri ? page.calibriHeight : page.sansSerifHeight;
+    spec.weight = page.weight;
+    spec.charSet = font::AnsiCharset;
+    spec.outPrecision = font::OutDefaultPrecis;
+    spec.clipPrecision = font::ClipDefaultPrecis;
+    spec.quality = font::DefaultQuality;
+    spec.pitchAndFamily = font::FfSwiss;
+    spec.faceName = calibri ? L"Calibri" : L"Microsoft Sans Serif";
+    *page.font = gdi.CreateFont(spec);
+    // The controls then keep the system's font: the pages still work.
+    if (*page.font == 0)
+      KVD_LOG(DUDiduzuz::kind::Debug, L"Failed to create the font %s %d", spec.faceName,
+              spec.height);
+  }
 }
 
 namespace {
@@ -78,13 +113,18 @@ constexpr const wchar_t* kRule =
 
 CKavidApp::~CKavidApp() {
   KVD_SCOPE(L"CKavidApp::~CKavidApp");
-  if (!EndThreads()) {
+  if (EndThreads()) {
+    m_pDiagMgr.reset();
+  } else {
     // Its threads still use it: freed, it would be pulled from under them.
     KVD_LOG(DUDiduzuz::kind::Error, L"The diagnostic manager is left to the process's end.");
     static_cast<void>(m_pDiagMgr.release());
-    return;
   }
-  m_pDiagMgr.reset();
+  for (FontHandle* font :
+       {&m_hListFont, &m_hTitleFont, &m_hTextFont, &m_hButtonFont, &m_hIssueListFont}) {
+    if (*font != 0) m_platform.gdi.DeleteObject(*font);
+    *font = 0;
+  }
 }
 
 bool CKavidApp::EndThreads() {

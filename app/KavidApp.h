@@ -37,6 +37,13 @@ class CKavidApp {
   // Whether another instance holds the single-instance mutex.
   bool AnotherInstanceRuns() const;
 
+  // The five page fonts; 0 where one could not be made.
+  kvd::platform::FontHandle m_hListFont = 0;
+  kvd::platform::FontHandle m_hTitleFont = 0;
+  kvd::platform::FontHandle m_hTextFont = 0;
+  kvd::platform::FontHandle m_hButtonFont = 0;
+  kvd::platform::FontHandle m_hIssueListFont = 0;
+
   int m_nDeviceIndex = -1;
   std::uint16_t m_LangID = 0;
   std::uint16_t m_SelectedLangID = 1033;
@@ -47,6 +54,8 @@ class CKavidApp {
  private:
   // Ends the manager's threads; false when some are left running.
   bool EndThreads();
+  // Calibri when that family is installed, else Microsoft Sans Serif.
+  void CreatePageFonts();
 
   kvd::platform::Platform& m_platform;
   IStartupUi* m_pStartupUi = nullptr;

@@ -26,6 +26,10 @@ kvd_wine_template() {
       WINEPREFIX="$template.new" wineboot -i </dev/null >/dev/null 2>&1 || true
       # Its server writes the registry out when it ends.
       WINEPREFIX="$template.new" wineserver -w </dev/null >/dev/null 2>&1 || true
+      # Wine's own TrueType fonts (Tahoma, MS Sans Serif...) are found only in the prefix's
+      # Fonts folder: windows get readable captions, and the font tests a family both tiers know.
+      mkdir -p "$template.new/drive_c/windows/Fonts"
+      cp /usr/share/wine/fonts/*.ttf "$template.new/drive_c/windows/Fonts/" 2>/dev/null || true
       mv "$template.new" "$template"
     fi
   ) 9>"$template.lock"

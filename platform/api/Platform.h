@@ -2,6 +2,7 @@
 
 #include "platform/api/IDevices.h"
 #include "platform/api/IFileSystem.h"
+#include "platform/api/IGdi.h"
 #include "platform/api/IModules.h"
 #include "platform/api/IPing.h"
 #include "platform/api/IRegistry.h"
@@ -35,6 +36,7 @@ struct Platform {
   IModules& modules;
   ISockets& sockets;
   IIcmp& icmp;
+  IGdi& gdi;
 };
 
 // Some ports of a platform replaced by others (a recorder, a manual clock, the real files under a
@@ -60,6 +62,7 @@ struct PortOverrides {
   IModules* modules = nullptr;
   ISockets* sockets = nullptr;
   IIcmp* icmp = nullptr;
+  IGdi* gdi = nullptr;
 };
 
 inline Platform Overridden(const Platform& base, const PortOverrides& with) {
@@ -85,7 +88,8 @@ inline Platform Overridden(const Platform& base, const PortOverrides& with) {
                   pick(with.devices, base.devices),
                   pick(with.modules, base.modules),
                   pick(with.sockets, base.sockets),
-                  pick(with.icmp, base.icmp)};
+                  pick(with.icmp, base.icmp),
+                  pick(with.gdi, base.gdi)};
 }
 
 }  // namespace kvd::platform

@@ -34,6 +34,8 @@ constexpr std::string_view kFailable[] = {
     "OpenEvent", "SetEvent", "ResetEvent",
     // IXmlFactory
     "CreateDocument",
+    // IGdi (EnumFontFamiliesEx answers a count, with no failure of its own)
+    "CreateFont", "DeleteObject",
     // ISystemInfo, ISecurity, IShell
     "GetVersionEx", "VerifyVersionAtLeast", "IsWow64Process", "GetProcessTokenGroups",
     "LookupAccountSid", "CreateProcess", "MessageBox", "OpenProcessToken", "LookupPrivilegeValue",
@@ -79,10 +81,11 @@ SimMachine::SimMachine()
       modules_(calls_, errors_, files_, process_),
       sockets_(calls_, errors_, hosts_),
       icmp_(calls_, errors_, clock_, modules_, hosts_),
+      gdi_(calls_),
       windows_(calls_, errors_, clock_),
       ports_{registry_, files_, environment_, process_,  clock_,   debug_,     errors_,
              sync_,     xml_,   system_,      security_, shell_,   installer_, network_,
-             windows_,  ini_,   devices_,     modules_,  sockets_, icmp_} {
+             windows_,  ini_,   devices_,     modules_,  sockets_, icmp_,      gdi_} {
   // The executable is a file like any other: it can be searched for, opened and read.
   files_.PutFile(process_.ModulePath(), {'M', 'Z'});
   system_.FollowWow64([this](bool wow64) { files_.SetWow64(wow64); });

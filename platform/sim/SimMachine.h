@@ -8,6 +8,7 @@
 #include "platform/sim/SimCommon.h"
 #include "platform/sim/SimDevices.h"
 #include "platform/sim/SimFileSystem.h"
+#include "platform/sim/SimGdi.h"
 #include "platform/sim/SimProcess.h"
 #include "platform/sim/SimRegistry.h"
 #include "platform/sim/SimSync.h"
@@ -52,6 +53,7 @@ class SimMachine {
   SimHosts& Hosts() { return hosts_; }
   SimSockets& Sockets() { return sockets_; }
   SimIcmp& Icmp() { return icmp_; }
+  SimGdi& Gdi() { return gdi_; }
 
   // The n-th call (1 = the next one) from now of the port method named `method` (its name in
   // the interface: "OpenKeyEx", "CreateFile", "WaitForSingleObject", ...) fails with `code`:
@@ -93,6 +95,7 @@ class SimMachine {
   SimHosts hosts_;
   SimSockets sockets_;
   SimIcmp icmp_;
+  SimGdi gdi_;
   // Last of the sub-objects, so that its UI thread has ended before anything a handler may use
   // is destroyed.
   SimWindows windows_;

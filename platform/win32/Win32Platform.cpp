@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <ctime>
+#include <cwchar>
 #include <vector>
 
 #include "platform/api/IFileSystem.h"
@@ -463,11 +464,55 @@ bool Win32Messages::PostMessage(WindowHandle window, std::uint32_t message, std:
                         static_cast<LPARAM>(lParam)) != FALSE;
 }
 
+// --- Fonts ---------------------------------------------------------------------------------------
+
+static_assert(font::AnsiCharset == ANSI_CHARSET);
+static_assert(font::DefaultCharset == DEFAULT_CHARSET);
+static_assert(font::OutDefaultPrecis == OUT_DEFAULT_PRECIS);
+static_assert(font::ClipDefaultPrecis == CLIP_DEFAULT_PRECIS);
+static_assert(font::DefaultQuality == DEFAULT_QUALITY);
+static_assert(font::FfSwiss == FF_SWISS);
+static_assert(font::FwNormal == FW_NORMAL && font::FwMedium == FW_MEDIUM &&
+              font::FwBold == FW_BOLD);
+
+namespace {
+int CALLBACK CountFace(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM count) {
+  ++*reinterpret_cast<int*>(count);
+  return 1;
+}
+}  // namespace
+
+int Win32Gdi::EnumFontFamiliesEx(const wchar_t* faceName, std::uint8_t charSet) {
+  LOGFONTW wanted{};
+  wanted.lfCharSet = charSet;
+  // A name longer than LOGFONTW holds names no installed family.
+  if (faceName == nullptr || std::wcslen(faceName) >= std::size(wanted.lfFaceName)) return 0;
+  std::wcscpy(wanted.lfFaceName, faceName);
+  HDC screen = ::GetDC(nullptr);
+  if (screen == nullptr) return 0;
+  int count = 0;
+  ::EnumFontFamiliesExW(screen, &wanted, CountFace, reinterpret_cast<LPARAM>(&count), 0);
+  ::ReleaseDC(nullptr, screen);
+  return count;
+}
+
+FontHandle Win32Gdi::CreateFont(const FontSpec& spec) {
+  return reinterpret_cast<FontHandle>(
+      ::CreateFontW(spec.height, spec.width, spec.escapement, spec.orientation, spec.weight,
+                    spec.italic ? TRUE : FALSE, spec.underline ? TRUE : FALSE,
+                    spec.strikeOut ? TRUE : FALSE, spec.charSet, spec.outPrecision,
+                    spec.clipPrecision, spec.quality, spec.pitchAndFamily, spec.faceName.c_str()));
+}
+
+bool Win32Gdi::DeleteObject(FontHandle font) {
+  return ::DeleteObject(reinterpret_cast<HGDIOBJ>(font)) != FALSE;
+}
+
 // --- The whole machine ---------------------------------------------------------------------------
 
 Win32Platform::Win32Platform()
     : ports_{registry_, files_, environment_, process_,  clock_,   debug_,     errors_,
              sync_,     xml_,   system_,      security_, shell_,   installer_, network_,
-             messages_, ini_,   devices_,     modules_,  sockets_, icmp_} {}
+             messages_, ini_,   devices_,     modules_,  sockets_, icmp_,      gdi_} {}
 
 }  // namespace kvd::platform::win32

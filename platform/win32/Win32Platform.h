@@ -232,6 +232,13 @@ class Win32Icmp final : public IIcmp {
   bool IcmpCloseHandle(ProcAddress entry, IcmpHandle handle) override;
 };
 
+class Win32Gdi final : public IGdi {
+ public:
+  int EnumFontFamiliesEx(const wchar_t* faceName, std::uint8_t charSet) override;
+  FontHandle CreateFont(const FontSpec& spec) override;
+  bool DeleteObject(FontHandle font) override;
+};
+
 // The real machine: one adapter per port. The adapters hold no state, so any number of these may
 // exist; Ports() refers into this object and lives as long as it does.
 class Win32Platform {
@@ -263,6 +270,7 @@ class Win32Platform {
   Win32Modules modules_;
   Win32Sockets sockets_;
   Win32Icmp icmp_;
+  Win32Gdi gdi_;
   Platform ports_;
 };
 

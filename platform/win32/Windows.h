@@ -63,6 +63,8 @@ static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W ca
 #undef GetPrivateProfileString
 #undef LoadLibrary
 #undef GetSystemDirectory
+#undef CreateFont
+#undef EnumFontFamiliesEx
 
 #include <cstdint>
 

@@ -121,6 +121,59 @@ TEST(KavidAppConstructor, AfterARestartTheLogGoesOnWithTheQuestionItself) {
   EXPECT_LT(asked - lines.begin(), constructed - lines.begin());
 }
 
+// The five page fonts: Calibri when the family is installed, else Microsoft Sans Serif with
+// the smaller heights; released by the destructor. A font that cannot be made is logged and
+// leaves the others.
+TEST(KavidAppConstructor, ThePageFonts) {
+  using kvd::platform::FontSpec;
+  const auto spec = [](int height, int weight, const wchar_t* face) {
+    FontSpec font;
+    font.height = height;
+    font.weight = weight;
+    font.charSet = kvd::platform::font::AnsiCharset;
+    font.pitchAndFamily = kvd::platform::font::FfSwiss;
+    font.faceName = face;
+    return font;
+  };
+  struct Case {
+    const char* name;
+    bool calibri;
+    int failing;  // the nth CreateFont fails, 0 none
+    std::vector<FontSpec> fonts;
+  };
+  const wchar_t* sans = L"Microsoft Sans Serif";
+  const Case cases[] = {
+      {"Calibri installed",
+       true,
+       0,
+       {spec(21, 500, L"Calibri"), spec(18, 700, L"Calibri"), spec(18, 500, L"Calibri"),
+        spec(18, 400, L"Calibri"), spec(18, 400, L"Calibri")}},
+      {"no Calibri",
+       false,
+       0,
+       {spec(19, 500, sans), spec(16, 700, sans), spec(16, 500, sans), spec(16, 400, sans),
+        spec(16, 400, sans)}},
+      {"the title font cannot be made",
+       false,
+       2,
+       {spec(19, 500, sans), spec(16, 500, sans), spec(16, 400, sans), spec(16, 400, sans)}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    kvd::sim::SimMachine sim;
+    sim.Gdi().SetFamilyInstalled(L"Calibri", c.calibri);
+    if (c.failing != 0)
+      sim.InjectFault("CreateFont", c.failing, kvd::platform::err::NotEnoughMemory);
+    {
+      CKavidApp app(sim.Ports());
+      EXPECT_EQ(sim.Gdi().LiveFonts(), c.fonts);
+      EXPECT_EQ(app.m_hTitleFont == 0, c.failing == 2);
+    }
+    EXPECT_TRUE(sim.Gdi().LiveFonts().empty());
+    EXPECT_EQ(sim.CallCount("DeleteObject"), c.fonts.size());
+  }
+}
+
 TEST(KavidAppInitInstance, LoadsTheTextsOfTheSystemLanguage) {
   kvd::sim::SimMachine sim;
   sim.System().SetSystemDefaultLangID(0x0C07);  // German (Austria)

@@ -107,6 +107,26 @@ TEST_P(SystemFactsContract, VersionIsNtAndVerifyAgreesWithIt) {
 }
 
 // Both targets are the 32-bit program on a 64-bit system.
+// An installed family has faces, a made-up one none; a font is made from its fields and deleted
+// once.
+TEST_P(SystemFactsContract, FontFamiliesAndFonts) {
+  IGdi& gdi = ports().gdi;
+  // Tahoma ships with Wine and with every Windows since XP.
+  EXPECT_GT(gdi.EnumFontFamiliesEx(L"Tahoma", font::DefaultCharset), 0);
+  EXPECT_EQ(gdi.EnumFontFamiliesEx(L"Kvd No Such Family", font::DefaultCharset), 0);
+  EXPECT_EQ(gdi.EnumFontFamiliesEx(std::wstring(40, L'x').c_str(), font::DefaultCharset), 0);
+  FontSpec spec;
+  spec.height = 18;
+  spec.weight = font::FwBold;
+  spec.charSet = font::AnsiCharset;
+  spec.pitchAndFamily = font::FfSwiss;
+  spec.faceName = L"Tahoma";
+  const FontHandle made = gdi.CreateFont(spec);
+  ASSERT_NE(made, 0u);
+  EXPECT_TRUE(gdi.DeleteObject(made));
+  EXPECT_FALSE(gdi.DeleteObject(made));
+}
+
 TEST_P(SystemFactsContract, ThirtyTwoBitProgramRunsUnderWow64) {
   bool wow64 = false;
   ASSERT_TRUE(ports().system.IsWow64Process(&wow64));
