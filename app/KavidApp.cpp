@@ -6,6 +6,7 @@
 #include "platform/api/Text.h"
 #include "strings/StringTable.h"
 #include "system/Helper.h"
+#include "ui/KVDParent.h"
 
 KVD_TRACE_SOURCE();
 
@@ -192,8 +193,10 @@ bool CKavidApp::InitInstance() {
   m_pDiagMgr = std::make_unique<CDiagnosticMgr>(m_platform, ProgramCheckTable());
   m_pDiagMgr->Init();
 
-  KVD_LOG(DUDiduzuz::kind::Info,
-          L"The host window is not built in this version: the program ends after start-up.");
+  if (m_pUi == nullptr) return false;
+  CKVDParent host(*this);
+  KVD_LOG(DUDiduzuz::kind::Info, L"Display Main Dialog");
+  m_nHostResult = m_pUi->DoModal(host, 0);
   return false;
 }
 

@@ -5,7 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "app/StartupUi.h"
+#include "ui/Dialog.h"
+#include "ui/StartupUi.h"
 #include "engine/DiagnosticMgr.h"
 #include "platform/api/Platform.h"
 
@@ -21,6 +22,11 @@ class CKavidApp {
   // The Windows-only start-up work (common controls, banner, rich edit); none in tests that do
   // not need it.
   void SetStartupUi(IStartupUi* ui) { m_pStartupUi = ui; }
+  // Where the windows come from; without one, start-up ends before the host window (tests of
+  // start-up alone).
+  void SetUi(kvd::ui::IUiToolkit* ui) { m_pUi = ui; }
+  kvd::ui::IUiToolkit* Ui() const { return m_pUi; }
+  kvd::platform::Platform& Ports() const { return m_platform; }
 
   // Start-up after construction. Returns false in every case: the program runs inside it.
   bool InitInstance();
@@ -50,6 +56,17 @@ class CKavidApp {
   kvd::platform::SyncHandle m_hMutex = 0;
   bool m_bBanner = false;
   std::unique_ptr<CDiagnosticMgr> m_pDiagMgr;
+  // A diagnosis step or a fix runs: the host refuses to close and its Close command is grey.
+  bool m_bBusy = false;
+  // The host window's system menu, whose Close command the pages grey and enable.
+  kvd::ui::MenuHandle m_pSysMenu = 0;
+  // The no-device message is shown at most once per run.
+  bool m_bNoScannerShown = false;
+  // The enumeration has reported the device list (message 1032): before it, the manager's
+  // array may still grow, and no page may read it.
+  bool m_bDeviceListArrived = false;
+  // The host's result when it closed; -2 while it never ran.
+  int m_nHostResult = -2;
 
  private:
   // Ends the manager's threads; false when some are left running.
@@ -59,6 +76,7 @@ class CKavidApp {
 
   kvd::platform::Platform& m_platform;
   IStartupUi* m_pStartupUi = nullptr;
+  kvd::ui::IUiToolkit* m_pUi = nullptr;
   bool m_bThreadsEnded = false;
   bool m_bThreadsLeft = false;
   std::wstring m_strExeName;

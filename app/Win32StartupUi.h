@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/StartupUi.h"
+#include "ui/StartupUi.h"
 
 // The Win32 start-up work: common controls, the banner through GDI+, the rich-edit library.
 class CWin32StartupUi final : public IStartupUi {

@@ -11,18 +11,8 @@
 #include "engine/KVDIssue.h"
 #include "platform/api/Platform.h"
 #include "system/Threads.h"
+#include "ui/ProgressDialog.h"
 
-// The progress window the Driver check shows while it scans; supplied by the user interface.
-class IProgressDialog {
- public:
-  virtual ~IProgressDialog() = default;
-  // Creates and shows the modeless dialog; its window handle.
-  virtual kvd::platform::WindowHandle Show() = 0;
-  // PBM_SETPOS on the dialog's progress control.
-  virtual void SetPosition(int percent) = 0;
-  // Destroys the window.
-  virtual void Close() = 0;
-};
 
 // The one engine object: owns the device list, the thirteen checks and every thread it starts
 // (enumeration, workers, watchdogs), and drives a run for the selected device, reporting every

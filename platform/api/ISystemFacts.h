@@ -114,7 +114,17 @@ class IShell {
   // IDNO 7), 0 on failure.
   virtual int MessageBox(std::uintptr_t owner, const wchar_t* text, const wchar_t* caption,
                          std::uint32_t type) = 0;
+  // ShellExecuteW(owner, verb, file, parameters, directory, show): the instance value it
+  // returns, greater than 32 on success (an error code up to 32 otherwise).
+  virtual std::intptr_t ShellExecute(std::uintptr_t owner, const wchar_t* verb,
+                                     const wchar_t* file, const wchar_t* parameters,
+                                     const wchar_t* directory, int show) = 0;
 };
+
+namespace sw {
+inline constexpr int Hide = 0;
+inline constexpr int Show = 5;
+}  // namespace sw
 
 namespace mb {
 inline constexpr std::uint32_t Ok = 0x0;

@@ -28,6 +28,12 @@ class IWindowMessages {
   // never posts to it.
   virtual bool PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                            std::intptr_t lParam) = 0;
+
+  // SetTimer(window, id, milliseconds, nullptr): WM_TIMER with wParam `id` every `milliseconds`
+  // until KillTimer; an id already set is set anew. false for a window that does not exist.
+  virtual bool SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) = 0;
+  // KillTimer(window, id): false when no such timer is set.
+  virtual bool KillTimer(WindowHandle window, std::uintptr_t id) = 0;
 };
 
 inline constexpr std::uint32_t kWmUser = 0x0400;

@@ -297,6 +297,27 @@ int SimShell::MessageBox(std::uintptr_t owner, const wchar_t* text, const wchar_
   return answer_;
 }
 
+std::intptr_t SimShell::ShellExecute(std::uintptr_t owner, const wchar_t* verb,
+                                     const wchar_t* file, const wchar_t* parameters,
+                                     const wchar_t* directory, int show) {
+  if (auto fault = calls_.Enter("ShellExecute")) {
+    errors_.SetThreadError(*fault);
+    return static_cast<std::intptr_t>(*fault <= 32 ? *fault : 2);
+  }
+  auto optional = [](const wchar_t* text) {
+    return text != nullptr ? std::optional<std::wstring>(text) : std::nullopt;
+  };
+  std::lock_guard lock(mutex_);
+  executed_.push_back({owner, verb != nullptr ? verb : L"", file != nullptr ? file : L"",
+                       optional(parameters), optional(directory), show});
+  return 42;
+}
+
+std::vector<SimShell::Execute> SimShell::Executed() const {
+  std::lock_guard lock(mutex_);
+  return executed_;
+}
+
 std::vector<SimShell::Launch> SimShell::Launches() const {
   std::lock_guard lock(mutex_);
   return launches_;

@@ -103,6 +103,14 @@ class SimShell final : public platform::IShell {
     std::wstring application;
     std::optional<std::wstring> commandLine;
   };
+  struct Execute {
+    std::uintptr_t owner = 0;
+    std::wstring verb;
+    std::wstring file;
+    std::optional<std::wstring> parameters;
+    std::optional<std::wstring> directory;
+    int show = 0;
+  };
   struct Box {
     std::uintptr_t owner = 0;
     std::wstring text;
@@ -115,9 +123,14 @@ class SimShell final : public platform::IShell {
                      platform::ProcessInformation* out) override;
   int MessageBox(std::uintptr_t owner, const wchar_t* text, const wchar_t* caption,
                  std::uint32_t type) override;
+  // Recorded; answers 42 (success) unless a fault is injected, which answers its code.
+  std::intptr_t ShellExecute(std::uintptr_t owner, const wchar_t* verb, const wchar_t* file,
+                             const wchar_t* parameters, const wchar_t* directory,
+                             int show) override;
 
   std::vector<Launch> Launches() const;
   std::vector<Box> Boxes() const;
+  std::vector<Execute> Executed() const;
   void SetMessageBoxAnswer(int answer);
 
  private:
@@ -128,6 +141,7 @@ class SimShell final : public platform::IShell {
   mutable std::mutex mutex_;
   std::vector<Launch> launches_;
   std::vector<Box> boxes_;
+  std::vector<Execute> executed_;
   int answer_ = platform::mb::IdOk;
   std::uint32_t nextProcessId_ = 0x2000;
 };

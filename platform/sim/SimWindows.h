@@ -62,8 +62,9 @@ class SimWindows final : public platform::IWindowMessages {
   // then again every `milliseconds` after it fired until KillTimer, as on Windows (the pages
   // kill theirs in the handler). An id already set is set anew. Less than 10 ms is 10 ms
   // (USER_TIMER_MINIMUM).
-  bool SetTimer(platform::WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds);
-  bool KillTimer(platform::WindowHandle window, std::uintptr_t id);
+  bool SetTimer(platform::WindowHandle window, std::uintptr_t id,
+                std::uint32_t milliseconds) override;
+  bool KillTimer(platform::WindowHandle window, std::uintptr_t id) override;
   // Moves the sim clock to the due time of the earliest timer (not at all when one is due
   // already), so that the UI thread fires it; false when no timer is set. Does not wait for the
   // handler: RunUntilIdle does.

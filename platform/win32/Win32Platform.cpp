@@ -464,6 +464,15 @@ bool Win32Messages::PostMessage(WindowHandle window, std::uint32_t message, std:
                         static_cast<LPARAM>(lParam)) != FALSE;
 }
 
+bool Win32Messages::SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) {
+  return ::SetTimer(reinterpret_cast<HWND>(window), static_cast<UINT_PTR>(id), milliseconds,
+                    nullptr) != 0;
+}
+
+bool Win32Messages::KillTimer(WindowHandle window, std::uintptr_t id) {
+  return ::KillTimer(reinterpret_cast<HWND>(window), static_cast<UINT_PTR>(id)) != FALSE;
+}
+
 // --- Fonts ---------------------------------------------------------------------------------------
 
 static_assert(font::AnsiCharset == ANSI_CHARSET);

@@ -144,6 +144,9 @@ class Win32Shell final : public IShell {
                      ProcessInformation* out) override;
   int MessageBox(std::uintptr_t owner, const wchar_t* text, const wchar_t* caption,
                  std::uint32_t type) override;
+  std::intptr_t ShellExecute(std::uintptr_t owner, const wchar_t* verb, const wchar_t* file,
+                             const wchar_t* parameters, const wchar_t* directory,
+                             int show) override;
 };
 
 class Win32Installer final : public IInstaller {
@@ -177,6 +180,8 @@ class Win32Messages final : public IWindowMessages {
                             std::intptr_t lParam) override;
   bool PostMessage(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                    std::intptr_t lParam) override;
+  bool SetTimer(WindowHandle window, std::uintptr_t id, std::uint32_t milliseconds) override;
+  bool KillTimer(WindowHandle window, std::uintptr_t id) override;
 };
 
 class Win32IniFiles final : public IIniFiles {

@@ -284,6 +284,13 @@ int Win32Shell::MessageBox(std::uintptr_t owner, const wchar_t* text, const wcha
   return pressed < 0 ? 0 : pressed;
 }
 
+std::intptr_t Win32Shell::ShellExecute(std::uintptr_t owner, const wchar_t* verb,
+                                       const wchar_t* file, const wchar_t* parameters,
+                                       const wchar_t* directory, int show) {
+  return reinterpret_cast<std::intptr_t>(::ShellExecuteW(reinterpret_cast<HWND>(owner), verb, file,
+                                                         parameters, directory, show));
+}
+
 // --- Installer -----------------------------------------------------------------------------------
 
 std::uint32_t Win32Installer::MsiSetInternalUI(std::uint32_t level) {

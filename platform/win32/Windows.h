@@ -24,6 +24,8 @@
 #endif
 
 #include <windows.h>
+// Left out by WIN32_LEAN_AND_MEAN; declares ShellExecuteW, whose macro is undone below.
+#include <shellapi.h>
 
 static_assert(_WIN32_WINNT >= 0x0601, "RegDeleteKeyExW and RegDeleteTreeW need Windows 7 headers");
 static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W calls unchanged");
@@ -65,6 +67,7 @@ static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W ca
 #undef GetSystemDirectory
 #undef CreateFont
 #undef EnumFontFamiliesEx
+#undef ShellExecute
 
 #include <cstdint>
 

@@ -1,3 +1,5 @@
+// ui/: the pages and dialogs (portable models of each page, the dialog framework they run on,
+// and its Win32 and simulated toolkits).
 #pragma once
 
 #include <cstdint>

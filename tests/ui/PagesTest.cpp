@@ -1,0 +1,573 @@
+// The host window, the device selection page and the small dialogs, driven on the simulated
+// machine's UI thread: the real start-up runs the host modally on a thread of its own, the test
+// acts as the user (clicks, rows, keys) and reads the controls' state.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/KavidApp.h"
+#include "logging/DUDiduzuz.h"
+#include "platform/api/Text.h"
+#include "platform/sim/SimMachine.h"
+#include "resources/resource.h"
+#include "strings/StringTable.h"
+#include "tests/support/PortHelpers.h"
+#include "tests/support/ScenarioSim.h"
+#include "system/Helper.h"
+#include "ui/AboutBoxDlg.h"
+#include "ui/InstructionDlg.h"
+#include "ui/KVDMainDlg.h"
+#include "ui/KVDParent.h"
+#include "ui/PrgrsDlg.h"
+#include "ui/sim/SimUi.h"
+
+namespace {
+
+using kvd::platform::WindowHandle;
+using kvd::ui::sim::SimUi;
+namespace ui = kvd::ui;
+
+const std::wstring kStrings = L"C:\\Program Files (x86)\\Quvari\\Kavid\\strings\\1033.xml";
+const std::wstring kLog = L"C:\\Users\\tester\\AppData\\Local\\Temp\\qv_kvd.log";
+
+struct Text {
+  const char* key;
+  const char* value;
+};
+
+// The texts the pages show, distinct enough to tell each apart.
+const std::vector<Text> kTexts = {
+    {"TITLE", "Quvari Kavid"},
+    {"ABOUT_TITLE", "About Quvari Kavid"},
+    {"VERSION", "Version"},
+    {"COPYRIGHT", "Copyright Quvari"},
+    {"OK", "OK"},
+    {"SCANNER", "Scanner"},
+    {"PORT", "Port"},
+    {"MODEL", "Model"},
+    {"DIAGNOSE", "Diagnose"},
+    {"TECH_INFO", "Technical Information"},
+    {"CANCEL", "Cancel"},
+    {"DEVICE_SELECTION_MSG", "Select your device"},
+    {"INFO_MSG", "More at <a>our site</a>"},
+    {"NO_SCANNER", "No scanner was found"},
+    {"QV_LINK_CUSTOMER", "https://example.com/quvari/kavid/customer"},
+    {"CLOSE", "Close"},
+    {"INSTRUCTION", "intro"},
+    {"INSTRUCTION1", "one"},
+    {"INSTRUCTION2", "two"},
+    {"INSTRUCTION3", "three"},
+    {"INSTRUCTION4", "four"},
+    {"INSTRUCTION5", "five"},
+    {"SCANNING_TITLE", "Scanning"},
+};
+
+void PutStrings(kvd::sim::SimMachine& sim, const std::vector<Text>& texts) {
+  std::string xml = "<Strings>";
+  for (const Text& t : texts)
+    xml += std::string("<String ID=\"") + t.key + "\" Value=\"" + t.value + "\"/>";
+  xml += "</Strings>";
+  sim.Files().PutFile(kStrings, {xml.begin(), xml.end()});
+}
+
+class Pages : public ::testing::Test {
+ protected:
+  Pages() : ui_(sim_.Messages()), store_(sim_.Ports().sync), logger_(sim_.Ports(), store_) {
+    DUDiduzuz::CLogModule::SetCurrent(&logger_);
+    PutStrings(sim_, kTexts);
+  }
+  ~Pages() override {
+    End();
+    DUDiduzuz::CLogModule::SetCurrent(nullptr);
+  }
+
+  // Starts the program; returns once the host window and its first page exist.
+  void Start() {
+    app_ = std::make_unique<CKavidApp>(sim_.Ports());
+    app_->SetUi(&ui_);
+    runner_ = std::thread([this] { app_->InitInstance(); });
+    WaitFor([&] { return !ui_.WindowsOf(IDD_PARENT).empty() && !ui_.WindowsOf(IDD_MAIN).empty(); });
+  }
+  // Waits until the enumeration reported the device list to a page.
+  void WaitForDeviceList() {
+    WaitFor([&] {
+      for (const auto& m : sim_.Messages().Delivered()) {
+        if (m.message == CKVDMainDlg::kDeviceListReady) return true;
+      }
+      return false;
+    });
+  }
+  template <class Condition>
+  void WaitFor(Condition done) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+      ASSERT_LT(std::chrono::steady_clock::now(), until) << "the UI never got there";
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    sim_.Messages().RunUntilIdle();
+  }
+  // Ends the program as a user would (not busy any more, Close), and its start-up returns.
+  void End() {
+    if (!runner_.joinable()) return;
+    sim_.ReleaseHangs();
+    const WindowHandle host = Host();
+    if (host != 0) {
+      ui_.Post(host, 0x0010 /* WM_CLOSE */, 0, 0);
+    }
+    runner_.join();
+    app_->ExitInstance();
+    app_.reset();
+  }
+  // Waits for start-up to return after the host closed by itself.
+  void Join() {
+    runner_.join();
+    app_->ExitInstance();
+  }
+
+  WindowHandle Host() const {
+    const auto hosts = ui_.WindowsOf(IDD_PARENT);
+    return hosts.empty() ? 0 : hosts.back();
+  }
+  WindowHandle Page(int resource) const {
+    const auto pages = ui_.WindowsOf(resource);
+    return pages.empty() ? 0 : pages.back();
+  }
+  SimUi::ListState List() const {
+    return ui_.State(Page(IDD_MAIN)).lists[IDC_LIST_DEVICES];
+  }
+  bool Enabled(WindowHandle window, int id) const {
+    const auto state = ui_.State(window);
+    auto it = state.controls.find(id);
+    return it == state.controls.end() || it->second.enabled;
+  }
+  std::wstring Log() {
+    const auto bytes = sim_.Files().GetFile(kLog);
+    return bytes ? kvd::test::DecodeUtf16(*bytes) : std::wstring();
+  }
+  static int Count(const std::wstring& text, const std::wstring& part) {
+    int n = 0;
+    for (auto at = text.find(part); at != std::wstring::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+  }
+
+  kvd::sim::SimMachine sim_;
+  SimUi ui_;
+  DUDiduzuz::SettingsStore store_;
+  DUDiduzuz::CLogModule logger_;
+  std::unique_ptr<CKavidApp> app_;
+  std::thread runner_;
+};
+
+TEST_F(Pages, TheHostShowsTheDevicesInDiscoveryOrder) {
+  kvd::test::ApplyNamed("usb-aio-composite.xml", sim_);
+  kvd::test::ApplyNamed("network-lumeq.xml", sim_);
+  Start();
+  WaitForDeviceList();
+
+  const auto host = ui_.State(Host());
+  EXPECT_EQ(host.text, L"Quvari Kavid");
+  EXPECT_EQ(host.bigIcon, ui_.LoadIcon(IDR_MAINFRAME));
+  const auto menu = ui_.MenuItems(app_->m_pSysMenu);
+  ASSERT_EQ(menu.size(), 3u);  // Close, then the separator and the About item
+  EXPECT_EQ(menu[1].flags, ui::MfSeparator);
+  EXPECT_EQ(menu[2].id, IDM_ABOUTBOX);
+  EXPECT_EQ(menu[2].text, L"About Quvari Kavid");
+
+  const WindowHandle page = Page(IDD_MAIN);
+  const auto state = ui_.State(page);
+  EXPECT_TRUE(state.visible);
+  EXPECT_EQ(state.parent, Host());
+  EXPECT_EQ(state.controls.at(IDC_TITLE).text, L"Quvari Kavid");
+  EXPECT_EQ(state.controls.at(IDC_TITLE).font, app_->m_hTitleFont);
+  EXPECT_EQ(state.controls.at(IDC_LINK_INFO).text, L"More at <a>our site</a>");
+  EXPECT_EQ(state.controls.at(IDC_BTN_DIAGNOSE).text, L"Diagnose");
+  EXPECT_EQ(state.controls.at(IDC_BTN_DIAGNOSE).font, app_->m_hButtonFont);
+  EXPECT_FALSE(Enabled(page, IDC_BTN_DIAGNOSE));
+  EXPECT_FALSE(Enabled(page, IDC_BTN_TECHINFO));  // no technical-information tool installed
+  EXPECT_TRUE(Enabled(page, IDC_BTN_CANCEL));
+
+  const auto list = List();
+  EXPECT_EQ(list.extendedStyle, ui::LvsExFullRowSelect | ui::LvsExSubItemImages);
+  const std::vector<std::pair<std::wstring, int>> columns = {
+      {L"Scanner", 180}, {L"Port", 180}, {L"Model", 180}};
+  EXPECT_EQ(list.columns, columns);
+  const auto& devices = app_->m_pDiagMgr->Devices();
+  ASSERT_EQ(devices.size(), 2u);
+  ASSERT_EQ(list.rows.size(), 2u);
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    const std::vector<std::wstring> row = {devices[i].strFriendlyName, devices[i].strPort,
+                                           devices[i].strModel};
+    EXPECT_EQ(list.rows[i], row);
+  }
+  // The wait cursor's timer is gone once the list is filled.
+  EXPECT_FALSE(sim_.Messages().AdvanceToNextTimer());
+  EXPECT_TRUE(ui_.Popups().empty());
+  const std::wstring log = Log();
+  for (const wchar_t* line : {L"Display Main Dialog", L"KVDMainDlg displayed",
+                              L"CKVDMainDlg::FillListCtrl", L"Fill scanners list"}) {
+    EXPECT_NE(log.find(line), std::wstring::npos) << kvd::platform::NarrowUtf8(line);
+  }
+  EXPECT_TRUE(sim_.Shell().Boxes().empty());
+}
+
+TEST_F(Pages, ARowEnablesDiagnoseWhichHidesThePageAndOpensTheDiagnosisPage) {
+  kvd::test::ApplyNamed("usb-aio-composite.xml", sim_);
+  kvd::test::ApplyNamed("network-lumeq.xml", sim_);
+  Start();
+  WaitForDeviceList();
+  const WindowHandle page = Page(IDD_MAIN);
+
+  ui_.SelectRow(page, IDC_LIST_DEVICES, -1);  // a notification without a selection
+  EXPECT_FALSE(Enabled(page, IDC_BTN_DIAGNOSE));
+  ui_.SelectRow(page, IDC_LIST_DEVICES, 1);
+  EXPECT_TRUE(Enabled(page, IDC_BTN_DIAGNOSE));
+  EXPECT_EQ(app_->m_nDeviceIndex, 1);
+
+  ui_.Click(page, IDC_BTN_DIAGNOSE);
+  // Hidden, not destroyed; the diagnosis page in the host.
+  ASSERT_TRUE(ui_.Exists(page));
+  EXPECT_FALSE(ui_.State(page).visible);
+  const WindowHandle diagnosis = Page(IDD_DIAGNOSE);
+  ASSERT_NE(diagnosis, 0u);
+  EXPECT_TRUE(ui_.State(diagnosis).visible);
+  EXPECT_EQ(ui_.State(diagnosis).parent, Host());
+  EXPECT_EQ(g_hWatchTarget.load(), diagnosis);
+  EXPECT_NE(Log().find(L"Clicked Diagnose."), std::wstring::npos);
+
+  // Back: a new device page, filled at once from the same devices, without a new report.
+  const auto reportsBefore = sim_.Messages().Delivered().size();
+  ui_.Click(diagnosis, 1003);
+  EXPECT_FALSE(ui_.Exists(page));
+  const WindowHandle fresh = Page(IDD_MAIN);
+  ASSERT_NE(fresh, page);
+  EXPECT_EQ(List().rows.size(), 2u);
+  EXPECT_FALSE(Enabled(fresh, IDC_BTN_DIAGNOSE));
+  int reports = 0;
+  const auto delivered = sim_.Messages().Delivered();
+  for (std::size_t i = reportsBefore; i < delivered.size(); ++i)
+    reports += delivered[i].message == CKVDMainDlg::kDeviceListReady ? 1 : 0;
+  EXPECT_EQ(reports, 0);
+}
+
+TEST_F(Pages, TheHostClosesOnlyWhileNothingRuns) {
+  kvd::test::ApplyNamed("usb-aio-composite.xml", sim_);
+  Start();
+  WaitForDeviceList();
+  const WindowHandle host = Host();
+
+  app_->m_bBusy = true;  // a check runs
+  ui_.PressEscape(host);
+  ui_.Post(host, 0x0010 /* WM_CLOSE */, 0, 0);
+  ui_.Post(host, ui::wm::SysCommand, ui::ScClose, 0);
+  ui_.PressEscape(Page(IDD_MAIN));  // the page's own Escape does nothing either
+  ui_.Click(Page(IDD_MAIN), IDC_BTN_CANCEL);
+  EXPECT_TRUE(ui_.Exists(host));
+
+  app_->m_bBusy = false;
+  ui_.Click(Page(IDD_MAIN), IDC_BTN_CANCEL);
+  Join();
+  EXPECT_EQ(app_->m_nHostResult, ui::IdCancel);
+  EXPECT_FALSE(ui_.Exists(host));
+  EXPECT_EQ(Count(Log(), L"Clicked cancel from Main dialog."), 2);
+}
+
+TEST_F(Pages, NoDeviceShowsItsMessageOnceAPerRun) {
+  Start();
+  WaitForDeviceList();
+  const auto boxes = sim_.Shell().Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, L"No scanner was found");
+  EXPECT_EQ(boxes[0].caption, L"Quvari Kavid");
+  EXPECT_EQ(boxes[0].owner, Page(IDD_MAIN));
+  EXPECT_FALSE(Enabled(Page(IDD_MAIN), IDC_BTN_DIAGNOSE));
+
+  // To the diagnosis page (as the tester's menu does) and back: the refill shows no box again.
+  EXPECT_EQ(ui_.Send(Host(), CKVDParent::kPageRequest, 0, 1), 1);
+  ui_.Click(Page(IDD_DIAGNOSE), 1003);
+  EXPECT_EQ(sim_.Shell().Boxes().size(), 1u);
+  EXPECT_TRUE(List().rows.empty());
+}
+
+// The enumeration never reports: the list stays empty, the wait cursor keeps being shown, and
+// the program still closes. A page made again meanwhile does not read the array that the
+// enumeration still fills: it waits for the report like the first page, and fills once.
+TEST_F(Pages, AListThatNeverArrivesAndARefillBeforeIt) {
+  kvd::test::ApplyNamed("usb-aio-composite.xml", sim_);
+  sim_.InjectHang("GetClassDevs", 1);
+  Start();
+  WaitFor([&] { return sim_.HungCalls() == 1; });
+  const int before = ui_.WaitCursorShown();
+  ASSERT_TRUE(sim_.Messages().AdvanceToNextTimer());
+  sim_.Messages().RunUntilIdle();
+  ASSERT_TRUE(sim_.Messages().AdvanceToNextTimer());
+  sim_.Messages().RunUntilIdle();
+  EXPECT_GE(ui_.WaitCursorShown(), before + 2);
+  EXPECT_TRUE(List().rows.empty());
+  EXPECT_FALSE(Enabled(Page(IDD_MAIN), IDC_BTN_DIAGNOSE));
+
+  EXPECT_EQ(ui_.Send(Host(), CKVDParent::kPageRequest, 0, 1), 1);
+  ui_.Click(Page(IDD_DIAGNOSE), 1003);
+  EXPECT_TRUE(List().rows.empty());
+  EXPECT_TRUE(sim_.Shell().Boxes().empty());
+
+  sim_.ReleaseHangs();
+  WaitForDeviceList();
+  EXPECT_EQ(List().rows.size(), app_->m_pDiagMgr->Devices().size());
+  EXPECT_EQ(List().rows.size(), 1u);
+}
+
+TEST_F(Pages, PageRequestsSwitchPages) {
+  kvd::test::ApplyNamed("usb-aio-composite.xml", sim_);
+  Start();
+  WaitForDeviceList();
+  const WindowHandle host = Host();
+  // Help before any diagnosis page exists: "back" has nothing to show.
+  EXPECT_EQ(ui_.Send(host, CKVDParent::kPageRequest, 3, 1), 0);
+  EXPECT_EQ(ui_.Send(host, CKVDParent::kPageRequest, 0, 1), 1);
+  const WindowHandle diagnosis = Page(IDD_DIAGNOSE);
+  EXPECT_EQ(ui_.Send(host, CKVDParent::kPageRequest, 0, 2), 1);
+  const WindowHandle help = Page(IDD_HELP);
+  ASSERT_NE(help, 0u);
+  EXPECT_EQ(ui_.State(help).parent, host);
+  // Back from help: the same diagnosis page, the focus on Retest.
+  ui_.Click(help, 1003);
+  EXPECT_EQ(Page(IDD_DIAGNOSE), diagnosis);
+  EXPECT_TRUE(ui_.State(diagnosis).visible);
+  EXPECT_EQ(ui_.State(diagnosis).focusItem, IDC_BTN_RETEST);
+  // Any other lParam is the help page; the simulation's wParam 100 a new diagnosis page.
+  EXPECT_EQ(ui_.Send(host, CKVDParent::kPageRequest, 0, 7), 1);
+  EXPECT_NE(Page(IDD_HELP), help);
+  EXPECT_EQ(ui_.Send(host, CKVDParent::kPageRequest, 100, 1), 1);
+  EXPECT_FALSE(ui_.Exists(diagnosis));
+  EXPECT_EQ(ui_.WindowsOf(IDD_DIAGNOSE).size(), 1u);
+}
+
+TEST_F(Pages, TheHiddenMenuOpensOnlyWithBothLeftKeysOnTheDevicePage) {
+  kvd::test::ApplyNamed("usb-aio-composite.xml", sim_);
+  Start();
+  WaitForDeviceList();
+  const WindowHandle host = Host();
+  // The icon answers as the caption, so that a click on it does not open the system menu.
+  EXPECT_EQ(ui_.ClickCaption(host, ui::HtSysMenu), ui::HtCaption);
+  EXPECT_EQ(ui_.ClickCaption(host, 12 /* HTTOP */), 12);
+  EXPECT_TRUE(ui_.Popups().empty());
+
+  struct Case {
+    const char* name;
+    std::vector<int> keys;
+    bool opens;
+  };
+  const Case cases[] = {
+      {"left Shift and left Ctrl", {ui::VkLShift, ui::VkLControl}, true},
+      {"left Shift alone", {ui::VkLShift}, false},
+      {"right Shift and left Ctrl", {0xA1, ui::VkLControl}, false},
+      {"left Shift and right Ctrl", {ui::VkLShift, 0xA3}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (int key : {ui::VkLShift, ui::VkLControl, 0xA1, 0xA3}) ui_.SetKeyDown(key, false);
+    for (int key : c.keys) ui_.SetKeyDown(key, true);
+    const auto before = ui_.Popups().size();
+    ui_.ClickCaption(host, ui::HtCaption);
+    EXPECT_EQ(ui_.Popups().size(), before + (c.opens ? 1 : 0));
+  }
+  const auto popup = ui_.Popups().front();
+  EXPECT_EQ(popup.resource, IDR_SIMULATION_MENU);
+  EXPECT_EQ(popup.owner, host);
+  EXPECT_EQ(popup.x, 100 + 3);          // left edge + the dialog frame
+  EXPECT_EQ(popup.y, 80 + 19 + 3 + 3);  // top + caption + frame + 3
+
+  ui_.SetKeyDown(ui::VkLShift, true);
+  ui_.SetKeyDown(ui::VkLControl, true);
+  EXPECT_EQ(ui_.Send(host, CKVDParent::kPageRequest, 0, 1), 1);
+  const auto before = ui_.Popups().size();
+  ui_.ClickCaption(host, ui::HtCaption);
+  EXPECT_EQ(ui_.Popups().size(), before);
+}
+
+TEST_F(Pages, ADeviceChangeIsOneRecordAndNothingElse) {
+  kvd::test::ApplyNamed("usb-aio-composite.xml", sim_);
+  Start();
+  WaitForDeviceList();
+  const auto rows = List().rows;
+  EXPECT_EQ(ui_.Send(Host(), ui::wm::DeviceChange, 7, 0), 1);
+  const std::wstring log = Log();
+  EXPECT_EQ(Count(log, L"WM_DEVICECHANGE"), 1);
+  const auto at = log.find(L"WM_DEVICECHANGE MSG with WPARAM = 7 and LPARAM = 0\r\n");
+  ASSERT_NE(at, std::wstring::npos);
+  const auto lineStart = log.rfind(L'\n', at);
+  EXPECT_NE(log.substr(lineStart, at - lineStart).find(L"(I0)"), std::wstring::npos);
+  EXPECT_EQ(List().rows, rows);
+}
+
+TEST_F(Pages, TheAboutBoxFromTheSystemMenu) {
+  Start();
+  WaitForDeviceList();
+  ui_.Post(Host(), ui::wm::SysCommand, IDM_ABOUTBOX, 0);
+  const auto modals = ui_.Modals();
+  ASSERT_EQ(modals.size(), 1u);
+  const auto& about = modals[0];
+  EXPECT_EQ(about.resource, IDD_ABOUTBOX);
+  EXPECT_EQ(about.owner, Host());
+  EXPECT_EQ(about.text, L"About Quvari Kavid");
+  EXPECT_EQ(about.bigIconSets, 2);
+  EXPECT_EQ(about.controls.at(ui::IdOk).text, L"OK");
+  // No version resource on this machine: the second line ends with the blank.
+  EXPECT_EQ(about.controls.at(IDC_ABOUT_TEXT).text,
+            L"Quvari Kavid\r\nVersion \r\nCopyright Quvari");
+  EXPECT_EQ(about.controls.at(IDC_ABOUT_TEXT).font, app_->m_hTitleFont);
+  // Other system commands are the window system's.
+  ui_.Post(Host(), ui::wm::SysCommand, 0xF020 /* SC_MINIMIZE */, 0);
+  EXPECT_EQ(ui_.Modals().size(), 1u);
+}
+
+TEST_F(Pages, MissingTextsLeaveEmptyCaptionsAndNoAboutItem) {
+  PutStrings(sim_, {{"DIAGNOSE", "Diagnose"}});
+  kvd::test::ApplyNamed("usb-aio-composite.xml", sim_);
+  Start();
+  WaitForDeviceList();
+  EXPECT_EQ(ui_.State(Host()).text, L"");
+  EXPECT_EQ(ui_.MenuItems(app_->m_pSysMenu).size(), 1u);
+  EXPECT_EQ(ui_.State(Page(IDD_MAIN)).controls.at(IDC_TITLE).text, L"");
+  EXPECT_EQ(List().rows.size(), 1u);
+}
+
+TEST_F(Pages, TheCustomerLinkOpensOnClickAndOnEnter) {
+  Start();
+  WaitForDeviceList();
+  ui_.Notify(Page(IDD_MAIN), IDC_LINK_INFO, ui::NmClick);
+  ui_.Notify(Page(IDD_MAIN), IDC_LINK_INFO, ui::NmReturn);
+  const auto opened = sim_.Shell().Executed();
+  ASSERT_EQ(opened.size(), 2u);
+  for (const auto& e : opened) {
+    EXPECT_EQ(e.verb, L"open");
+    EXPECT_EQ(e.file, L"https://example.com/quvari/kavid/customer");
+    EXPECT_FALSE(e.parameters.has_value());
+    EXPECT_FALSE(e.directory.has_value());
+    EXPECT_EQ(e.show, kvd::platform::sw::Show);
+  }
+}
+
+TEST_F(Pages, ARestartRequestedByTheProgramIsCleanedUp) {
+  auto& registry = sim_.Registry();
+  registry.PutValue(kvd::platform::kHkeyLocalMachine, L"SOFTWARE\\Wow6432Node\\KVD", L"Restart",
+                    kvd::platform::regtype::Sz, kvd::platform::ToUtf16Bytes(L" ok ", true));
+  registry.PutValue(kvd::platform::kHkeyLocalMachine,
+                    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
+                    L"KVD_Path", kvd::platform::regtype::Sz,
+                    kvd::platform::ToUtf16Bytes(L"C:\\kavid.exe", false));
+  Start();
+  WaitForDeviceList();
+  EXPECT_NE(Log().find(L"KVD Run at startup"), std::wstring::npos);
+  EXPECT_FALSE(CUtil(sim_.Ports()).IsRestartPending());
+  EXPECT_FALSE(registry
+                   .GetValue(kvd::platform::kHkeyLocalMachine,
+                             L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
+                             L"KVD_Path")
+                   .has_value());
+}
+
+TEST_F(Pages, AHundredDevicesAndALongName) {
+  kvd::test::ApplyNamed("usb-aio-composite.xml", sim_);
+  Start();
+  WaitForDeviceList();
+  auto& devices = app_->m_pDiagMgr->MutableDevices();
+  const _DeviceDetails model = devices.front();
+  devices.clear();
+  for (int i = 0; i < 100; ++i) {
+    _DeviceDetails device = model;
+    device.strFriendlyName = i == 42 ? std::wstring(600, L'x') : L"Device " + std::to_wstring(i);
+    devices.push_back(device);
+  }
+  EXPECT_EQ(ui_.Send(Host(), CKVDParent::kPageRequest, 0, 1), 1);
+  ui_.Click(Page(IDD_DIAGNOSE), 1003);
+  const auto list = List();
+  ASSERT_EQ(list.rows.size(), 100u);
+  EXPECT_EQ(list.rows[42][0], std::wstring(600, L'x'));
+  EXPECT_EQ(list.rows[99][0], L"Device 99");
+  ui_.SelectRow(Page(IDD_MAIN), IDC_LIST_DEVICES, 99);
+  EXPECT_EQ(app_->m_nDeviceIndex, 99);
+}
+
+// The small dialogs, each run on its own as its caller runs it.
+class SmallDialogs : public Pages {
+ protected:
+  SmallDialogs() { app_ = std::make_unique<CKavidApp>(sim_.Ports()); }
+  void SetUp() override {
+    app_->SetUi(&ui_);
+    GlobalLag.Bind(sim_.Ports());
+    GlobalLag.m_LangID = 1033;
+    ASSERT_TRUE(GlobalLag.LoadStrings());
+  }
+};
+
+TEST_F(SmallDialogs, TheInstructionTextFollowsTheSystem) {
+  struct Case {
+    const char* name;
+    std::uint32_t major;
+    std::uint32_t minor;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {"Windows XP", 5, 1, L"intro\r\n\r\none\r\nfive"},
+      {"Windows Vista", 6, 0, L"intro\r\n\r\none\r\ntwo\r\nthree\r\nfour"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto version = sim_.System().Version();
+    version.majorVersion = c.major;
+    version.minorVersion = c.minor;
+    sim_.System().SetVersion(version);
+    CInstructionDlg dialog(*app_);
+    int result = 0;
+    std::thread modal([&] { result = ui_.DoModal(dialog, 0); });
+    WaitFor([&] { return !ui_.WindowsOf(IDD_INSTRUCTION).empty(); });
+    const auto state = ui_.State(Page(IDD_INSTRUCTION));
+    EXPECT_EQ(state.text, L"Quvari Kavid");
+    EXPECT_EQ(state.controls.at(IDC_INSTRUCTION_TEXT).text, c.text);
+    EXPECT_EQ(state.controls.at(IDC_TITLE).text, L"Quvari Kavid");
+    EXPECT_EQ(state.controls.at(ui::IdCancel).text, L"Close");
+    EXPECT_EQ(dialog.BackgroundKind(), ui::Background::Own);
+    ui_.Click(Page(IDD_INSTRUCTION), ui::IdCancel);
+    modal.join();
+    EXPECT_EQ(result, ui::IdCancel);
+  }
+  EXPECT_EQ(ui_.LivePictures(), 0);
+}
+
+TEST_F(SmallDialogs, AnInstructionPictureThatDoesNotDecodeLeavesThePlainBackground) {
+  ui_.SetPictureFails(IDP_INSTRUCTION);
+  CInstructionDlg dialog(*app_);
+  std::thread modal([&] { ui_.DoModal(dialog, 0); });
+  WaitFor([&] { return !ui_.WindowsOf(IDD_INSTRUCTION).empty(); });
+  EXPECT_EQ(dialog.BackgroundKind(), ui::Background::Default);
+  EXPECT_EQ(dialog.Picture(), 0u);
+  ui_.Click(Page(IDD_INSTRUCTION), ui::IdCancel);
+  modal.join();
+}
+
+TEST_F(SmallDialogs, TheProgressDialogClosesOnlyWhenItsOwnerDecides) {
+  CProgressDialog progress(*app_);
+  const WindowHandle window = progress.Show();
+  ASSERT_NE(window, 0u);
+  auto state = ui_.State(window);
+  EXPECT_TRUE(state.visible);
+  EXPECT_EQ(state.text, L"Scanning");
+  EXPECT_EQ(state.controls.at(IDC_PROGRESS).progressLow, 0);
+  EXPECT_EQ(state.controls.at(IDC_PROGRESS).progressHigh, 100);
+  EXPECT_EQ(state.controls.at(IDC_PROGRESS).progressPos, 0);
+
+  ui_.Post(window, 0x0010 /* WM_CLOSE, Alt+F4 */, 0, 0);
+  ui_.PressEscape(window);
+  EXPECT_TRUE(ui_.State(window).visible);
+  progress.SetPosition(40);
+  EXPECT_EQ(ui_.State(window).controls.at(IDC_PROGRESS).progressPos, 40);
+  progress.Close();
+  EXPECT_FALSE(ui_.Exists(window));
+}
+
+}  // namespace
