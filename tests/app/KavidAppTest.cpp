@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/KavidApp.h"
-#include "app/StartupUi.h"
+#include "ui/StartupUi.h"
 #include "logging/DUDiduzuz.h"
 #include "platform/api/Text.h"
 #include "platform/sim/SimMachine.h"
