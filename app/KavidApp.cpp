@@ -197,6 +197,8 @@ bool CKavidApp::InitInstance() {
   CKVDParent host(*this);
   KVD_LOG(DUDiduzuz::kind::Info, L"Display Main Dialog");
   m_nHostResult = m_pUi->DoModal(host, 0);
+  // Without a desktop (a service session, a display that went away) the window cannot be made.
+  if (m_nHostResult == -1) KVD_LOG(DUDiduzuz::kind::Error, L"The main dialog cannot be shown.");
   return false;
 }
 

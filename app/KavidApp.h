@@ -5,10 +5,10 @@
 #include <memory>
 #include <string>
 
-#include "ui/Dialog.h"
-#include "ui/StartupUi.h"
 #include "engine/DiagnosticMgr.h"
 #include "platform/api/Platform.h"
+#include "ui/Dialog.h"
+#include "ui/StartupUi.h"
 
 // The single application object. Its constructor configures the trace log before anything else
 // of the program runs; InitInstance passes the gates and creates the diagnostic manager.

@@ -2,9 +2,9 @@
 #include "platform/win32/Windows.h"
 
 #include "app/KavidApp.h"
-#include "app/Win32StartupUi.h"
 #include "logging/DUDiduzuz.h"
 #include "platform/win32/Win32Platform.h"
+#include "ui/win32/Win32Ui.h"
 
 namespace {
 
@@ -27,8 +27,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   DUDiduzuz::CLogModule::SetCurrent(&Logger());
   {
     CKavidApp app(Machine().Ports());
-    CWin32StartupUi ui;
+    kvd::ui::win32::CWin32Ui ui;
     app.SetStartupUi(&ui);
+    app.SetUi(&ui);
     app.InitInstance();
     app.ExitInstance();
   }

@@ -13,7 +13,6 @@
 #include "system/Threads.h"
 #include "ui/ProgressDialog.h"
 
-
 // The one engine object: owns the device list, the thirteen checks and every thread it starts
 // (enumeration, workers, watchdogs), and drives a run for the selected device, reporting every
 // step to the diagnosis page through window messages.

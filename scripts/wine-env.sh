@@ -24,6 +24,12 @@ kvd_wine_template() {
       # Background Wine processes inherit the first wine call's stdout/stderr: everything is
       # redirected, or any reader of our output (ctest, CMake) waits for them forever.
       WINEPREFIX="$template.new" wineboot -i </dev/null >/dev/null 2>&1 || true
+      # Windows on a desktop of Wine's own: under Xvfb there is no window manager, and without
+      # one Wine draws no captions or frames.
+      WINEPREFIX="$template.new" wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
+        </dev/null >/dev/null 2>&1 || true
+      WINEPREFIX="$template.new" wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
+        /d 1024x768 /f </dev/null >/dev/null 2>&1 || true
       # Its server writes the registry out when it ends.
       WINEPREFIX="$template.new" wineserver -w </dev/null >/dev/null 2>&1 || true
       # Wine's own TrueType fonts (Tahoma, MS Sans Serif...) are found only in the prefix's

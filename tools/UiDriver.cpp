@@ -83,7 +83,16 @@ int HoldMutex(const wchar_t* name, int seconds) {
 
 int ReadBox(const wchar_t* caption, int milliseconds) {
   for (int waited = 0; waited < milliseconds; waited += 100) {
-    HWND box = ::FindWindowW(L"#32770", caption);
+    // The program's own windows are dialogs with the same caption: the box is the one with a
+    // message text (its static control, id 0xFFFF).
+    HWND box = nullptr;
+    for (HWND next = ::FindWindowExW(nullptr, nullptr, L"#32770", caption); next != nullptr;
+         next = ::FindWindowExW(nullptr, next, L"#32770", caption)) {
+      if (::GetDlgItem(next, 0xFFFF) != nullptr) {
+        box = next;
+        break;
+      }
+    }
     if (box != nullptr) {
       // The message box's text is its static control (id 0xFFFF).
       HWND text = ::GetDlgItem(box, 0xFFFF);
@@ -244,10 +253,16 @@ std::vector<HWND> TopLevelWindows() {
   return visible;
 }
 
+// A program's window rather than a message box of the same title (a box has its text in the
+// static 0xFFFF); a box when nothing else has the title.
 HWND FindTopLevel(const std::wstring& title) {
-  for (HWND window : TopLevelWindows())
-    if (TitleOf(window) == title) return window;
-  return nullptr;
+  HWND box = nullptr;
+  for (HWND window : TopLevelWindows()) {
+    if (TitleOf(window) != title) continue;
+    if (::GetDlgItem(window, 0xFFFF) == nullptr) return window;
+    if (box == nullptr) box = window;
+  }
+  return box;
 }
 
 // A handle written as 0x... that names a live window, else the visible top-level window titled so.

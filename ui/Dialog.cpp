@@ -9,8 +9,8 @@ void CDialog::EndDialog(int result) {
   if (!m_bModal && m_pView != nullptr) m_pView->Show(false);
 }
 
-std::intptr_t CDialog::Dispatch(std::uint32_t message, std::uintptr_t wParam,
-                                std::intptr_t lParam, bool* handled) {
+std::intptr_t CDialog::Dispatch(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                                bool* handled) {
   *handled = true;
   switch (message) {
     case wm::InitDialog:

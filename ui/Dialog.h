@@ -196,6 +196,9 @@ class CDialog {
   virtual Background BackgroundKind() const { return Background::Default; }
   // The picture of Background::Own (a bitmap from LoadPicture), stretched over the window.
   virtual std::uintptr_t Picture() const { return 0; }
+  // Static texts drawn transparently over the background: black, on RGB(219, 219, 219) for the
+  // page title (1021), on white for the others.
+  virtual bool PageColours() const { return BackgroundKind() == Background::Banner; }
   // Whether the wait cursor is to be kept (WM_SETCURSOR).
   virtual bool Waiting() const { return false; }
 
@@ -203,6 +206,8 @@ class CDialog {
   void Attach(IDialogView* view, bool modal) {
     m_pView = view;
     m_bModal = modal;
+    m_bEnded = false;
+    m_nResult = 0;
   }
   void Detach() { m_pView = nullptr; }
   bool Ended() const { return m_bEnded; }

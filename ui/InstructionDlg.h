@@ -15,6 +15,8 @@ class CInstructionDlg : public kvd::ui::CDialog {
   // The decoded background picture (509 x 364), or 0 when it could not be decoded: the dialog
   // then keeps the system's background.
   std::uintptr_t Picture() const override { return m_hBackground; }
+  // The statics are drawn over the picture, as on the pages.
+  bool PageColours() const override { return true; }
   kvd::ui::Background BackgroundKind() const override {
     return m_hBackground != 0 ? kvd::ui::Background::Own : kvd::ui::Background::Default;
   }

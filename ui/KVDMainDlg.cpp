@@ -41,8 +41,7 @@ bool CKVDMainDlg::OnInitDialog() {
 
 void CKVDMainDlg::SetTexts() {
   IDialogView& view = *View();
-  view.ListSetExtendedStyle(IDC_LIST_DEVICES, 0xFFFFFFFFu,
-                            LvsExFullRowSelect | LvsExSubItemImages);
+  view.ListSetExtendedStyle(IDC_LIST_DEVICES, 0xFFFFFFFFu, LvsExFullRowSelect | LvsExSubItemImages);
   view.SetItemFont(IDC_LIST_DEVICES, m_app.m_hListFont);
   view.ListDeleteAllItems(IDC_LIST_DEVICES);
   const wchar_t* headings[] = {L"SCANNER", L"PORT", L"MODEL"};
@@ -55,9 +54,9 @@ void CKVDMainDlg::SetTexts() {
     int id;
     const wchar_t* key;
   };
-  for (const Button& button : {Button{IDC_BTN_DIAGNOSE, L"DIAGNOSE"},
-                               Button{IDC_BTN_TECHINFO, L"TECH_INFO"},
-                               Button{IDC_BTN_CANCEL, L"CANCEL"}}) {
+  for (const Button& button :
+       {Button{IDC_BTN_DIAGNOSE, L"DIAGNOSE"}, Button{IDC_BTN_TECHINFO, L"TECH_INFO"},
+        Button{IDC_BTN_CANCEL, L"CANCEL"}}) {
     view.SetItemFont(button.id, m_app.m_hButtonFont);
     view.SetItemText(button.id, GlobalLag.GetString(button.key));
   }
@@ -81,8 +80,8 @@ int CKVDMainDlg::FillListCtrl() {
   if (devices != nullptr && !devices->empty()) {
     for (std::size_t i = 0; i < devices->size(); ++i) {
       const _DeviceDetails& device = (*devices)[i];
-      const int row = view.ListInsertItem(IDC_LIST_DEVICES, static_cast<int>(i),
-                                          device.strFriendlyName);
+      const int row =
+          view.ListInsertItem(IDC_LIST_DEVICES, static_cast<int>(i), device.strFriendlyName);
       if (row < 0) continue;
       view.ListSetItemText(IDC_LIST_DEVICES, row, 1, device.strPort);
       view.ListSetItemText(IDC_LIST_DEVICES, row, 2, device.strModel);
@@ -111,8 +110,8 @@ void CKVDMainDlg::OnTimer(std::uintptr_t id) {
   if (id == IDT_WAIT_CURSOR) m_ui.ShowWaitCursor();
 }
 
-bool CKVDMainDlg::OnUserMessage(std::uint32_t message, std::uintptr_t wParam,
-                                std::intptr_t lParam, std::intptr_t* result) {
+bool CKVDMainDlg::OnUserMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                                std::intptr_t* result) {
   static_cast<void>(wParam);
   static_cast<void>(lParam);
   if (message != kDeviceListReady) return false;

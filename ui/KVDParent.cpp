@@ -107,13 +107,13 @@ void CKVDParent::OnNcLButtonDown() {
 void CKVDParent::OpenSimulationMenu() {
   const Rect window = m_ui.GetWindowRect(GetSafeHwnd());
   const int x = window.left + m_ui.GetSystemMetrics(SmCxDlgFrame);
-  const int y = window.top + m_ui.GetSystemMetrics(SmCyCaption) +
-                m_ui.GetSystemMetrics(SmCyDlgFrame) + 3;
+  const int y =
+      window.top + m_ui.GetSystemMetrics(SmCyCaption) + m_ui.GetSystemMetrics(SmCyDlgFrame) + 3;
   m_ui.TrackResourceMenu(IDR_SIMULATION_MENU, x, y, GetSafeHwnd());
 }
 
-bool CKVDParent::OnUserMessage(std::uint32_t message, std::uintptr_t wParam,
-                               std::intptr_t lParam, std::intptr_t* result) {
+bool CKVDParent::OnUserMessage(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                               std::intptr_t* result) {
   if (message != kPageRequest) return false;
   *result = OnPageRequest(wParam, lParam);
   return true;

@@ -116,9 +116,9 @@ class IShell {
                          std::uint32_t type) = 0;
   // ShellExecuteW(owner, verb, file, parameters, directory, show): the instance value it
   // returns, greater than 32 on success (an error code up to 32 otherwise).
-  virtual std::intptr_t ShellExecute(std::uintptr_t owner, const wchar_t* verb,
-                                     const wchar_t* file, const wchar_t* parameters,
-                                     const wchar_t* directory, int show) = 0;
+  virtual std::intptr_t ShellExecute(std::uintptr_t owner, const wchar_t* verb, const wchar_t* file,
+                                     const wchar_t* parameters, const wchar_t* directory,
+                                     int show) = 0;
 };
 
 namespace sw {

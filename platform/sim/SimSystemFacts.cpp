@@ -297,9 +297,9 @@ int SimShell::MessageBox(std::uintptr_t owner, const wchar_t* text, const wchar_
   return answer_;
 }
 
-std::intptr_t SimShell::ShellExecute(std::uintptr_t owner, const wchar_t* verb,
-                                     const wchar_t* file, const wchar_t* parameters,
-                                     const wchar_t* directory, int show) {
+std::intptr_t SimShell::ShellExecute(std::uintptr_t owner, const wchar_t* verb, const wchar_t* file,
+                                     const wchar_t* parameters, const wchar_t* directory,
+                                     int show) {
   if (auto fault = calls_.Enter("ShellExecute")) {
     errors_.SetThreadError(*fault);
     return static_cast<std::intptr_t>(*fault <= 32 ? *fault : 2);

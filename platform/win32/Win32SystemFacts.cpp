@@ -5,6 +5,8 @@
 
 #include "platform/win32/Windows.h"
 
+#include "platform/win32/Owners.h"
+
 // SDK headers that need <windows.h> before them. WIN32_LEAN_AND_MEAN keeps the old winsock.h out
 // of <windows.h>, and Winsock 2 must come before iphlpapi, whose adapter list it declares.
 #include <winsock2.h>
@@ -75,19 +77,6 @@ static_assert(kIoctlNdisQueryGlobalStats == IOCTL_NDIS_QUERY_GLOBAL_STATS);
 static_assert(kOidGenPhysicalMedium == OID_GEN_PHYSICAL_MEDIUM);
 
 std::uintptr_t FromHandle(HANDLE handle) { return reinterpret_cast<std::uintptr_t>(handle); }
-
-// A kernel handle these adapters open and close themselves. Closing must not disturb the last
-// error that the failing call before it left for the caller.
-struct KernelHandleTraits {
-  using Handle = HANDLE;
-  static constexpr Handle Invalid() noexcept { return nullptr; }
-  void Close(Handle handle) const noexcept {
-    const DWORD error = ::GetLastError();
-    ::CloseHandle(handle);
-    ::SetLastError(error);
-  }
-};
-using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 
 // Token groups and adapter lists hold pointers into the buffer they arrive in, so the buffer is
 // aligned for them: whole 8-byte units, never a byte vector.
@@ -287,8 +276,8 @@ int Win32Shell::MessageBox(std::uintptr_t owner, const wchar_t* text, const wcha
 std::intptr_t Win32Shell::ShellExecute(std::uintptr_t owner, const wchar_t* verb,
                                        const wchar_t* file, const wchar_t* parameters,
                                        const wchar_t* directory, int show) {
-  return reinterpret_cast<std::intptr_t>(::ShellExecuteW(reinterpret_cast<HWND>(owner), verb, file,
-                                                         parameters, directory, show));
+  return reinterpret_cast<std::intptr_t>(
+      ::ShellExecuteW(reinterpret_cast<HWND>(owner), verb, file, parameters, directory, show));
 }
 
 // --- Installer -----------------------------------------------------------------------------------

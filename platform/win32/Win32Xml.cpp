@@ -3,6 +3,8 @@
 
 #include "platform/win32/Windows.h"
 
+#include "platform/win32/Owners.h"
+
 // SDK headers that need <windows.h> before them.
 #include <msxml2.h>
 #include <objbase.h>
@@ -20,51 +22,6 @@ constexpr CLSID kClsidDomDocument30 = {
     0xF5078F32, 0xC551, 0x11D3, {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
 constexpr IID kIidXmlDomDocument2 = {
     0x2933BF95, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
-
-// One owner for every COM interface pointer: released on every path.
-template <class T>
-class ComRef {
- public:
-  ComRef() = default;
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-  ~ComRef() { reset(); }
-  T* get() const { return pointer_; }
-  T* operator->() const { return pointer_; }
-  T** put() {
-    reset();
-    return &pointer_;
-  }
-  void reset() {
-    if (pointer_ != nullptr) pointer_->Release();
-    pointer_ = nullptr;
-  }
-  explicit operator bool() const { return pointer_ != nullptr; }
-
- private:
-  T* pointer_ = nullptr;
-};
-
-class Bstr {
- public:
-  explicit Bstr(const wchar_t* text = nullptr)
-      : text_(text != nullptr ? ::SysAllocString(text) : nullptr) {}
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  ~Bstr() { ::SysFreeString(text_); }
-  BSTR get() const { return text_; }
-  BSTR* put() {
-    ::SysFreeString(text_);
-    text_ = nullptr;
-    return &text_;
-  }
-  std::wstring str() const {
-    return text_ != nullptr ? std::wstring(text_, ::SysStringLen(text_)) : std::wstring();
-  }
-
- private:
-  BSTR text_ = nullptr;
-};
 
 // COM for the life of one document, on the thread that uses it. A thread that already chose
 // another apartment keeps it: the document is in-process and works in either.

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "app/KavidApp.h"
-#include "ui/StartupUi.h"
 #include "logging/DUDiduzuz.h"
 #include "platform/api/Text.h"
 #include "platform/sim/SimMachine.h"
 #include "strings/StringTable.h"
 #include "tests/support/PortHelpers.h"
+#include "ui/StartupUi.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include "platform/sim/SimMachine.h"
 #include "resources/resource.h"
 #include "strings/StringTable.h"
+#include "system/Helper.h"
 #include "tests/support/PortHelpers.h"
 #include "tests/support/ScenarioSim.h"
-#include "system/Helper.h"
 #include "ui/AboutBoxDlg.h"
 #include "ui/InstructionDlg.h"
 #include "ui/KVDMainDlg.h"
@@ -136,9 +136,7 @@ class Pages : public ::testing::Test {
     const auto pages = ui_.WindowsOf(resource);
     return pages.empty() ? 0 : pages.back();
   }
-  SimUi::ListState List() const {
-    return ui_.State(Page(IDD_MAIN)).lists[IDC_LIST_DEVICES];
-  }
+  SimUi::ListState List() const { return ui_.State(Page(IDD_MAIN)).lists[IDC_LIST_DEVICES]; }
   bool Enabled(WindowHandle window, int id) const {
     const auto state = ui_.State(window);
     auto it = state.controls.find(id);
@@ -457,8 +455,8 @@ TEST_F(Pages, ARestartRequestedByTheProgramIsCleanedUp) {
   registry.PutValue(kvd::platform::kHkeyLocalMachine, L"SOFTWARE\\Wow6432Node\\KVD", L"Restart",
                     kvd::platform::regtype::Sz, kvd::platform::ToUtf16Bytes(L" ok ", true));
   registry.PutValue(kvd::platform::kHkeyLocalMachine,
-                    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run",
-                    L"KVD_Path", kvd::platform::regtype::Sz,
+                    L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run", L"KVD_Path",
+                    kvd::platform::regtype::Sz,
                     kvd::platform::ToUtf16Bytes(L"C:\\kavid.exe", false));
   Start();
   WaitForDeviceList();

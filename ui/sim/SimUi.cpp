@@ -31,7 +31,6 @@ class SimUi::View final : public IDialogView {
     f(ui_.states_.at(handle_));
   }
 
-
   WindowHandle Handle() const override { return handle_; }
   WindowHandle Parent() const override {
     return Read([](const WindowState& s) { return s.parent; });
@@ -230,6 +229,7 @@ std::intptr_t SimUi::Handle(WindowHandle window, std::uint32_t message, std::uin
     if (it != dialogs_.end()) dialog = it->second;
   }
   if (dialog == nullptr) return 0;
+  ++depth_;
   std::intptr_t result = 0;
   try {
     bool handled = true;
@@ -249,10 +249,14 @@ std::intptr_t SimUi::Handle(WindowHandle window, std::uint32_t message, std::uin
     std::lock_guard lock(mutex_);
     ++exceptions_;
   }
-  {
-    // Read here, on the thread that ends dialogs: a modal run's waiter reads the copy.
+  // A modal run returns only once the UI thread is back in its loop, as DialogBoxParam does:
+  // the handlers still on the stack (a page's click that closed the host) use their objects
+  // until then. Read here, on the thread that ends dialogs; the run's waiter reads the copy.
+  if (--depth_ == 0) {
     std::lock_guard lock(mutex_);
-    if (dialog->Ended()) ended_.insert(window);
+    for (const auto& [handle, modal] : modalRuns_) {
+      if (modal->Ended()) ended_.insert(handle);
+    }
   }
   changed_.notify_all();
   return result;
@@ -261,6 +265,10 @@ std::intptr_t SimUi::Handle(WindowHandle window, std::uint32_t message, std::uin
 int SimUi::DoModal(CDialog& dialog, WindowHandle owner) {
   const WindowHandle handle = Make(dialog, owner, true);
   if (handle == 0) return -1;
+  if (!windows_.IsUiThread()) {
+    std::lock_guard lock(mutex_);
+    modalRuns_[handle] = &dialog;
+  }
   windows_.SendMessage(handle, wm::InitDialog, 0, 0);
   if (windows_.IsUiThread()) {
     std::function<int(CDialog&)> responder;
@@ -279,6 +287,7 @@ int SimUi::DoModal(CDialog& dialog, WindowHandle owner) {
   } else {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return ended_.count(handle) != 0; });
+    modalRuns_.erase(handle);
   }
   {
     std::lock_guard lock(mutex_);
@@ -297,7 +306,9 @@ bool SimUi::CreateModeless(CDialog& dialog, WindowHandle owner) {
 
 void SimUi::DestroyWindow(CDialog& dialog) { Unmake(dialog); }
 
-IconHandle SimUi::LoadIcon(int id) { return static_cast<IconHandle>(0x7000 + id); }
+IconHandle SimUi::LoadIcon(int id) {
+  return static_cast<IconHandle>(0x7000) + static_cast<IconHandle>(id);
+}
 
 MenuHandle SimUi::GetSystemMenu(WindowHandle window) {
   std::lock_guard lock(mutex_);
@@ -433,8 +444,7 @@ void SimUi::SelectRow(WindowHandle window, int list, int row) {
     auto it = states_.find(window);
     if (it == states_.end()) return;
     auto& state = it->second.lists[list];
-    state.selectionMark =
-        row >= 0 && static_cast<std::size_t>(row) < state.rows.size() ? row : -1;
+    state.selectionMark = row >= 0 && static_cast<std::size_t>(row) < state.rows.size() ? row : -1;
   }
   Notify(window, list, LvnItemChanged);
 }

@@ -150,6 +150,10 @@ class SimUi final : public IUiToolkit {
   std::set<int> failingResources_;
   std::set<std::uintptr_t> pictures_;
   std::set<WindowHandle> ended_;
+  // The dialogs run modally from another thread, and how deep the UI thread is in handlers
+  // (touched on the UI thread only).
+  std::map<WindowHandle, CDialog*> modalRuns_;
+  int depth_ = 0;
   std::function<int(CDialog&)> responder_;
   MenuHandle nextMenu_ = 0x5000;
   std::uintptr_t nextPicture_ = 0x6000;
