@@ -36,8 +36,9 @@
 //                                               NM_CLICK to its parent
 //   kvd_ui_driver key-link <window> <id>        focuses a SysLink and presses Return: NM_RETURN
 //   kvd_ui_driver windows                       visible top-level windows: handle, class, title
-#include "platform/api/UniqueHandle.h"
 #include "platform/win32/Windows.h"
+
+#include "platform/win32/Owners.h"
 
 #include <commctrl.h>
 #include <fcntl.h>
@@ -291,12 +292,7 @@ HWND FindDescendant(HWND window, int id) {
   return nullptr;
 }
 
-struct ProcessTraits {
-  using Handle = HANDLE;
-  static constexpr Handle Invalid() noexcept { return nullptr; }
-  void Close(Handle process) const noexcept { ::CloseHandle(process); }
-};
-using UniqueProcess = kvd::platform::UniqueHandle<ProcessTraits>;
+using UniqueProcess = kvd::platform::win32::UniqueKernelHandle;
 
 // Memory inside the process that owns a window. The common controls' messages carry pointers that
 // the system passes unchanged between processes (it copies only the standard messages' data, such

@@ -10,9 +10,3 @@ kvd_wine_fresh_prefix
 wineserver -p </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
-
-# Sets temp_win and temp_unix to the prefix's %TEMP%, where the program writes its trace log.
-kvd_temp_folders() {
-  temp_win="$(wine cmd /c 'echo %TEMP%' </dev/null 2>/dev/null | tr -d '\r')"
-  temp_unix="$(winepath -u "$temp_win" </dev/null 2>/dev/null)"
-}

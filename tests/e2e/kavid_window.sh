@@ -7,7 +7,7 @@
 #   tests/e2e/kavid_window.sh <kavid.exe> <work folder> <kvd_scenario_install> <kvd_ui_driver.exe>
 set -euo pipefail
 exe="$(readlink -f "$1")"
-work="$2"
+work="$(realpath -m "$2")"
 installer="$(readlink -f "$3")"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 scenarios="$here/../scenarios"
@@ -25,6 +25,14 @@ log="$temp_unix/qv_kvd.log"
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 log_text() { iconv -f UTF-16LE -t UTF-8 "$log" | tr -d '\r'; }
+
+# A browser that only records what it was asked to open (Wine hands web addresses to xdg-open).
+mkdir -p "$work/bin"
+opened="$work/opened-urls.txt"
+rm -f "$opened"
+printf '#!/bin/sh\nprintf "%%s\\n" "$1" >>"%s"\n' "$opened" >"$work/bin/xdg-open"
+chmod +x "$work/bin/xdg-open"
+export PATH="$work/bin:$PATH"
 
 kvd_launch "$exe"
 kvd_wait_host
@@ -49,6 +57,17 @@ columns="$(drv list-columns "$host" 1020)"
 [ "$(drv text "$host" 1005)" = "$(kvd_text DIAGNOSE)" ] || fail "Diagnose is captioned <$(drv text "$host" 1005)>"
 drv select-row "$host" 1020 2
 [ "$(drv enabled "$host" 1005)" = 1 ] || fail "Diagnose is not enabled after a row was chosen"
+
+# The customer link, by a click and by Enter.
+drv click-link "$host" 1016
+drv key-link "$host" 1016
+for _ in $(seq 1 100); do
+  [ "$(grep -c . "$opened" 2>/dev/null || true)" -ge 2 ] && break
+  sleep 0.1
+done
+expected_urls="$(printf '%s\n%s' "$(kvd_text QV_LINK_CUSTOMER)" "$(kvd_text QV_LINK_CUSTOMER)")"
+[ "$(cat "$opened" 2>/dev/null)" = "$expected_urls" ] ||
+  fail "the link opened <$(cat "$opened" 2>/dev/null)>, expected the customer address twice"
 
 # Idle on the filled page: no timer left running, no polling.
 pid_stat() { awk '{print $14 + $15}' "/proc/$kavid_pid/stat"; }
@@ -112,6 +131,11 @@ kvd_wine_fresh_prefix
 wineserver -p </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 kvd_launch "$exe"
+if [ -n "${KVD_SCREENSHOTS:-}" ]; then
+  kvd_wait_host
+  sleep 2
+  bash "$here/../../tools/screenshot.sh" "$KVD_SCREENSHOTS/no-device.png"
+fi
 box="$(drv read-box "$(kvd_text TITLE)" 30000)"
 [ "$box" = "$(kvd_text NO_SCANNER)" ] || fail "without devices the box said <$box>"
 kvd_wait_host

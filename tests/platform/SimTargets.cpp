@@ -36,9 +36,10 @@ platform::WindowHandle SimTestMachine::CreateTestWindow(MessageHandler handler) 
   return sim_.Messages().CreateWindow(
       [this, handler = std::move(handler)](std::uint32_t message, std::uintptr_t wParam,
                                            std::intptr_t lParam) -> std::intptr_t {
-        // Test windows get what a Windows procedure passes on from WM_USER on; the sim's own
-        // messages (WM_TIMER) are not theirs.
-        if (message < platform::kWmUser) return 0;
+        // Test windows get what a Windows procedure passes on: the program's messages from
+        // WM_USER on, and the timers they set.
+        constexpr std::uint32_t kWmTimer = 0x0113;
+        if (message < platform::kWmUser && message != kWmTimer) return 0;
         // The loop only ever enters a handler for another thread's send or for a posted message,
         // and has recorded which just before. A send from a handler is a plain call, during which
         // Windows' InSendMessage still describes the message handled around it.

@@ -240,6 +240,35 @@ TEST_P(WindowMessagesContract, AWindowThatDoesNotExistAnswersZeroAndInvalidWindo
   EXPECT_EQ(Delivered(), (std::vector<Received>{{kWork, 0, 0, true}}));
 }
 
+// A timer's WM_TIMER comes on the window's thread with its id, again and again until it is
+// killed; time is the clock port's (the simulated machine's moves when the test sleeps on it).
+TEST_P(WindowMessagesContract, TimersFireUntilKilled) {
+  constexpr std::uint32_t kTimer = 0x0113;
+  const WindowHandle window = RecordedWindow();
+  ASSERT_NE(window, 0u);
+  auto timerTicks = [&] {
+    int ticks = 0;
+    for (const Received& r : Delivered()) ticks += r.message == kTimer && r.wParam == 1001 ? 1 : 0;
+    return ticks;
+  };
+  auto& clock = machine().Ports().clock;
+  ASSERT_TRUE(messages().SetTimer(window, 1001, 20));
+  EXPECT_TRUE(Eventually([&] {
+    clock.Sleep(25);
+    machine().RunUntilIdle();
+    return timerTicks() >= 2;
+  }));
+  EXPECT_TRUE(messages().KillTimer(window, 1001));
+  machine().RunUntilIdle();
+  const int ticks = timerTicks();
+  for (int i = 0; i < 4; ++i) clock.Sleep(25);
+  machine().RunUntilIdle();
+  EXPECT_EQ(timerTicks(), ticks);
+  EXPECT_FALSE(messages().KillTimer(window, 1001));
+  machine().DestroyTestWindow(window);
+  EXPECT_FALSE(messages().SetTimer(window, 1001, 20));
+}
+
 INSTANTIATE_TEST_SUITE_P(All, WindowMessagesContract, ::testing::ValuesIn(test::AllTargets()),
                          test::TargetName());
 

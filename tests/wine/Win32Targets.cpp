@@ -161,7 +161,8 @@ class UiThread {
       self->handlers_[window] = creation->handler;
     }
     if (self != nullptr && message == WM_NCDESTROY) self->handlers_.erase(window);
-    if (self != nullptr && message >= WM_USER) {
+    // The program's own messages and the timers its windows set.
+    if (self != nullptr && (message >= WM_USER || message == WM_TIMER)) {
       const auto found = self->handlers_.find(window);
       if (found != self->handlers_.end()) {
         // A copy: the handler may destroy its own window.

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Writes the pictures of docs/screenshots/: kavid.exe's pages and dialogs as the whole-program
+# test drives them under Xvfb (the device list with four demo devices, the About box, the
+# machine without devices).
+#   bash scripts/screenshots.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$(pwd)"
+bash scripts/setup.sh
+jobs="${KVD_JOBS:-2}"
+cmake --preset native >/dev/null
+cmake --build --preset native -j "$jobs" --target kvd_scenario_install >/dev/null
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs" --target kavid kvd_ui_driver >/dev/null
+mkdir -p docs/screenshots
+KVD_SCREENSHOTS="$root/docs/screenshots" xvfb-run -a -s "-screen 0 1024x768x24" \
+  bash tests/e2e/kavid_window.sh build/windows/app/kavid.exe build/windows/screenshots \
+  build/native/tools/native/kvd_scenario_install build/windows/tools/kvd_ui_driver.exe
+ls -1 docs/screenshots
