@@ -6,7 +6,7 @@ packages=(
   cmake ninja-build g++ clang-format clang-tidy
   libgtest-dev libgmock-dev googletest libbenchmark-dev libpugixml-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
-  wine wine64 wine32:i386 xvfb wixl python3 iproute2 util-linux fuse3 libfuse3-dev pkg-config ccache imagemagick x11-utils
+  wine wine64 wine32:i386 xvfb wixl python3 iproute2 util-linux fuse3 libfuse3-dev pkg-config ccache imagemagick x11-utils xdotool
 )
 
 missing=()

@@ -36,6 +36,7 @@
 //                                               NM_CLICK to its parent
 //   kvd_ui_driver key-link <window> <id>        focuses a SysLink and presses Return: NM_RETURN
 //   kvd_ui_driver windows                       visible top-level windows: handle, class, title
+//   kvd_ui_driver rect <window>                 its screen rectangle: left top right bottom
 #include "platform/win32/Windows.h"
 
 #include "platform/win32/Owners.h"
@@ -784,6 +785,18 @@ int WindowsCommand(wchar_t**) {
   return kOk;
 }
 
+// Where a window is on the screen, for a test that clicks it with real input (xdotool).
+int RectCommand(wchar_t** args) {
+  int exit_code = kOk;
+  HWND window = WindowArg(args[0], &exit_code);
+  if (window == nullptr) return exit_code;
+  RECT rect{};
+  if (::GetWindowRect(window, &rect) == 0) return kFailed;
+  PrintLine(std::to_wstring(rect.left) + L"\t" + std::to_wstring(rect.top) + L"\t" +
+            std::to_wstring(rect.right) + L"\t" + std::to_wstring(rect.bottom));
+  return kOk;
+}
+
 struct Command {
   const wchar_t* name;
   int arguments;
@@ -794,6 +807,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {L"hold-mutex", 2, "hold-mutex <name> <seconds>", HoldMutexCommand, true},
+    {L"rect", 1, "rect <window>", RectCommand, false},
     {L"read-box", 2, "read-box <caption> <ms>", ReadBoxCommand, true},
     {L"wait-window", 2, "wait-window <title> <ms>", WaitWindowCommand, false},
     {L"wait-control", 3, "wait-control <window> <id> <ms>", WaitControlCommand, false},

@@ -17,9 +17,7 @@ bool CreatedVisible(int resource) { return resource >= 161 && resource <= 164; }
 
 // One window's controls, kept in the toolkit's state under its lock.
 class SimUi::View final : public IDialogView {
- public:
-  View(SimUi& ui, WindowHandle handle) : ui_(ui), handle_(handle) {}
-
+  // Declared before their users: their return types are deduced.
   template <class F>
   auto Read(F f) const {
     std::lock_guard lock(ui_.mutex_);
@@ -30,6 +28,9 @@ class SimUi::View final : public IDialogView {
     std::lock_guard lock(ui_.mutex_);
     f(ui_.states_.at(handle_));
   }
+
+ public:
+  View(SimUi& ui, WindowHandle handle) : ui_(ui), handle_(handle) {}
 
   WindowHandle Handle() const override { return handle_; }
   WindowHandle Parent() const override {
