@@ -195,8 +195,10 @@ bool CKavidApp::InitInstance() {
 
   if (m_pUi == nullptr) return false;
   CKVDParent host(*this);
+  m_pMainWnd = &host;
   KVD_LOG(DUDiduzuz::kind::Info, L"Display Main Dialog");
   m_nHostResult = m_pUi->DoModal(host, 0);
+  m_pMainWnd = nullptr;
   // Without a desktop (a service session, a display that went away) the window cannot be made.
   if (m_nHostResult == -1) KVD_LOG(DUDiduzuz::kind::Error, L"The main dialog cannot be shown.");
   return false;

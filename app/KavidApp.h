@@ -65,6 +65,14 @@ class CKavidApp {
   // The enumeration has reported the device list (message 1032): before it, the manager's
   // array may still grow, and no page may read it.
   bool m_bDeviceListArrived = false;
+  // The tester's menu simulates a device of that family (set around one command).
+  bool m_bSimOstrel = false;
+  bool m_bSimTarvel = false;
+  bool m_bSimLumeq = false;
+  // The hub-application check found its destination patch missing: the next Patch opens it.
+  bool m_bDestPatchNeeded = false;
+  // The main window (the host) while it runs.
+  kvd::ui::CDialog* m_pMainWnd = nullptr;
   // The host's result when it closed; -2 while it never ran.
   int m_nHostResult = -2;
 

@@ -63,6 +63,11 @@ class CDiagnosticMgr {
 
   // Whether the family rule excludes check `index` for a device.
   bool IsSkipped(const _DeviceDetails& device, int index);
+  // A thread of the pages (the fix thread) that this manager owns with its own: an exception
+  // boundary, reaped when it ended, abandoned at exit when it hangs.
+  void StartThread(const wchar_t* name, std::function<void()> body) {
+    static_cast<void>(m_threads.Start(name, std::move(body)));
+  }
   // Hands a worker to the watchdog (the TWAIN check watches its worker a second time).
   void Watch(std::uintptr_t thread);
 

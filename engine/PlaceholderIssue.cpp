@@ -25,7 +25,9 @@ int CKVDPlaceholderIssue::Diagnose(const _DeviceDetails&) {
   m_bSimulatePass = false;
   KVD_LOG(DUDiduzuz::kind::Info, L"The check %s is not built in this version.", m_strNameKey);
   m_nStatus = issue::kStatusFailed;
-  m_strMessage.clear();
+  // The run stops here and can always go on (Skip) or be left (Back, Retest, Close).
+  m_nButtons = button::Skip | button::Navigation;
+  m_strMessage = m_strName;
   m_nErrorCode = 0;
   const kvd::platform::SyncHandle listen = g_hListenEvent.load();
   if (m_bWatched && listen != 0) m_platform.sync.SetEvent(listen);

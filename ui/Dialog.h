@@ -16,8 +16,9 @@ namespace kvd::ui {
 
 using platform::FontHandle;
 using platform::WindowHandle;
-using MenuHandle = std::uintptr_t;  // HMENU; 0 is none
-using IconHandle = std::uintptr_t;  // HICON; 0 is none
+using MenuHandle = std::uintptr_t;       // HMENU; 0 is none
+using IconHandle = std::uintptr_t;       // HICON; 0 is none
+using ImageListHandle = std::uintptr_t;  // HIMAGELIST; 0 is none
 
 // The user32 numbers the pages handle, the same on every toolkit.
 namespace wm {
@@ -38,7 +39,14 @@ inline constexpr int IdCancel = 2;
 inline constexpr int BnClicked = 0;
 inline constexpr int NmClick = -2;
 inline constexpr int NmReturn = -4;
+inline constexpr int LvnItemChanging = -100;
 inline constexpr int LvnItemChanged = -101;
+inline constexpr int EnMsgFilter = 0x0700;
+inline constexpr int EnLink = 0x070B;
+inline constexpr std::uint32_t LvifImage = 0x0002;
+inline constexpr std::uint32_t WmLButtonDown = 0x0201;
+// A list row without a picture.
+inline constexpr int kNoImage = -1;
 inline constexpr int HtCaption = 2;
 inline constexpr int HtSysMenu = 3;
 inline constexpr std::uint32_t ScClose = 0xF060;
@@ -93,6 +101,13 @@ class IDialogView {
   virtual void SetItemFont(int id, FontHandle font) = 0;
   virtual void EnableItem(int id, bool enable) = 0;
   virtual bool IsItemEnabled(int id) const = 0;
+  virtual void ShowItem(int id, bool show) = 0;
+  virtual bool IsItemVisible(int id) const = 0;
+  // The control's rectangle in the dialog's client coordinates; MoveItem keeps its size.
+  virtual Rect ItemRect(int id) const = 0;
+  virtual void MoveItem(int id, int left, int top) = 0;
+  // InvalidateRect of the dialog under the control (its transparent text is painted anew).
+  virtual void InvalidateItem(int id) = 0;
 
   // List-view messages (LVM_*).
   virtual void ListSetExtendedStyle(int id, std::uint32_t mask, std::uint32_t styles) = 0;
@@ -104,10 +119,23 @@ class IDialogView {
   virtual void ListSetItemText(int id, int row, int column, const std::wstring& text) = 0;
   virtual int ListGetItemCount(int id) const = 0;
   virtual int ListGetSelectionMark(int id) const = 0;
+  // LVM_SETIMAGELIST (small images) and a row's picture (LVIF_IMAGE of column 0).
+  virtual void ListSetImageList(int id, ImageListHandle images) = 0;
+  virtual void ListSetItemImage(int id, int row, int image) = 0;
+
+  // Rich-edit messages: read-only with link, mouse, key and scroll notifications; empty; text
+  // appended at the end with or without the link effect (EM_SETSEL to the end, EM_SETCHARFORMAT
+  // of the selection, EM_REPLACESEL); caret and selection hidden.
+  virtual void RichPrepare(int id) = 0;
+  virtual void RichClear(int id) = 0;
+  virtual void RichAppend(int id, const std::wstring& text, bool link) = 0;
+  virtual void RichHideSelection(int id) = 0;
 
   // Progress-bar messages (PBM_*).
   virtual void ProgressSetRange(int id, int low, int high) = 0;
   virtual void ProgressSetPos(int id, int position) = 0;
+  virtual int ProgressGetPos(int id) const = 0;
+  virtual void ProgressSetStep(int id, int step) = 0;
 };
 
 class CDialog;
@@ -145,6 +173,16 @@ class IUiToolkit {
   // DeletePicture frees it.
   virtual std::uintptr_t LoadPicture(int id) = 0;
   virtual void DeletePicture(std::uintptr_t picture) = 0;
+  // ImageList_Create (32-bit colour), ImageList_Add of a picture from LoadPicture or of a
+  // bitmap resource (LoadBitmapW), ImageList_Destroy. The add answers the new index, -1.
+  virtual ImageListHandle CreateImageList(int width, int height) = 0;
+  virtual int ImageListAddPicture(ImageListHandle images, std::uintptr_t picture) = 0;
+  virtual int ImageListAddBitmap(ImageListHandle images, int resource) = 0;
+  virtual void DestroyImageList(ImageListHandle images) = 0;
+  // The wait cursor for a blocking step, then the normal one again (BeginWaitCursor /
+  // EndWaitCursor).
+  virtual void BeginWaitCursor() = 0;
+  virtual void EndWaitCursor() = 0;
 };
 
 // What a dialog's background is painted with.
@@ -182,10 +220,14 @@ class CDialog {
   // window system's default processing.
   std::intptr_t Dispatch(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
                          bool* handled);
-  // WM_NOTIFY from control `id` with notification `code`; true when handled.
-  virtual bool OnNotify(int id, int code) {
+  // WM_NOTIFY from control `id` with notification `code`; `detail` is what the notification
+  // carries that the pages read (LVN_ITEMCHANGING's uChanged, EN_LINK's mouse message). True
+  // when handled, with the answer in *result (LVN_ITEMCHANGING: TRUE refuses the change).
+  virtual bool OnNotify(int id, int code, std::uint32_t detail, std::intptr_t* result) {
     static_cast<void>(id);
     static_cast<void>(code);
+    static_cast<void>(detail);
+    static_cast<void>(result);
     return false;
   }
   // After the default processing of WM_NCLBUTTONDOWN.

@@ -137,7 +137,9 @@ bool CKVDMainDlg::OnCommand(int id, int code) {
   }
 }
 
-bool CKVDMainDlg::OnNotify(int id, int code) {
+bool CKVDMainDlg::OnNotify(int id, int code, std::uint32_t detail, std::intptr_t* result) {
+  static_cast<void>(detail);
+  *result = 0;
   if (id == IDC_LIST_DEVICES && (code == LvnItemChanged || code == NmClick))
     return OnSelectionChanged();
   if (id == IDC_LINK_INFO && (code == NmClick || code == NmReturn)) {

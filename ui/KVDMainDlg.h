@@ -25,7 +25,7 @@ class CKVDMainDlg : public kvd::ui::CDialog {
 
   kvd::ui::Background BackgroundKind() const override { return kvd::ui::Background::Banner; }
   bool Waiting() const override { return m_bWaiting; }
-  bool OnNotify(int id, int code) override;
+  bool OnNotify(int id, int code, std::uint32_t detail, std::intptr_t* result) override;
 
   int m_nSel = -1;
   bool m_bRefill = false;

@@ -3,10 +3,12 @@
 // acts as the user (clicks, rows, keys) and reads the controls' state.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "app/KavidApp.h"
@@ -22,6 +24,7 @@
 #include "ui/InstructionDlg.h"
 #include "ui/KVDMainDlg.h"
 #include "ui/KVDParent.h"
+#include "ui/KvdDiagnoseDlg.h"
 #include "ui/PrgrsDlg.h"
 #include "ui/sim/SimUi.h"
 
@@ -116,11 +119,25 @@ class Pages : public ::testing::Test {
     sim_.ReleaseHangs();
     const WindowHandle host = Host();
     if (host != 0) {
+      // Whatever the test left running: the user waits for it, then closes.
+      ui_.Call([this] { app_->m_bBusy = false; });
       ui_.Post(host, 0x0010 /* WM_CLOSE */, 0, 0);
     }
     runner_.join();
     app_->ExitInstance();
     app_.reset();
+  }
+  // Moves the simulated clock from timer to timer (the page's run goes on by them) until `done`.
+  template <class Condition>
+  void DriveUntil(Condition done) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    sim_.Messages().RunUntilIdle();
+    while (!done()) {
+      ASSERT_LT(std::chrono::steady_clock::now(), until) << "the run never got there";
+      if (!sim_.Messages().AdvanceToNextTimer())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      sim_.Messages().RunUntilIdle();
+    }
   }
   // Waits for start-up to return after the host closed by itself.
   void Join() {
@@ -236,7 +253,9 @@ TEST_F(Pages, ARowEnablesDiagnoseWhichHidesThePageAndOpensTheDiagnosisPage) {
   EXPECT_EQ(g_hWatchTarget.load(), diagnosis);
   EXPECT_NE(Log().find(L"Clicked Diagnose."), std::wstring::npos);
 
-  // Back: a new device page, filled at once from the same devices, without a new report.
+  // Back, once the run stopped: a new device page, filled at once from the same devices,
+  // without a new report.
+  DriveUntil([&] { return Enabled(diagnosis, 1003); });
   const auto reportsBefore = sim_.Messages().Delivered().size();
   ui_.Click(diagnosis, 1003);
   EXPECT_FALSE(ui_.Exists(page));
@@ -285,7 +304,7 @@ TEST_F(Pages, NoDeviceShowsItsMessageOnceAPerRun) {
 
   // To the diagnosis page (as the tester's menu does) and back: the refill shows no box again.
   EXPECT_EQ(ui_.Send(Host(), CKVDParent::kPageRequest, 0, 1), 1);
-  ui_.Click(Page(IDD_DIAGNOSE), 1003);
+  EXPECT_EQ(ui_.Send(Host(), CKVDParent::kPageRequest, 0, 0), 1);
   EXPECT_EQ(sim_.Shell().Boxes().size(), 1u);
   EXPECT_TRUE(List().rows.empty());
 }
@@ -308,7 +327,7 @@ TEST_F(Pages, AListThatNeverArrivesAndARefillBeforeIt) {
   EXPECT_FALSE(Enabled(Page(IDD_MAIN), IDC_BTN_DIAGNOSE));
 
   EXPECT_EQ(ui_.Send(Host(), CKVDParent::kPageRequest, 0, 1), 1);
-  ui_.Click(Page(IDD_DIAGNOSE), 1003);
+  EXPECT_EQ(ui_.Send(Host(), CKVDParent::kPageRequest, 0, 0), 1);
   EXPECT_TRUE(List().rows.empty());
   EXPECT_TRUE(sim_.Shell().Boxes().empty());
 
@@ -482,13 +501,221 @@ TEST_F(Pages, AHundredDevicesAndALongName) {
     devices.push_back(device);
   }
   EXPECT_EQ(ui_.Send(Host(), CKVDParent::kPageRequest, 0, 1), 1);
-  ui_.Click(Page(IDD_DIAGNOSE), 1003);
+  EXPECT_EQ(ui_.Send(Host(), CKVDParent::kPageRequest, 0, 0), 1);
   const auto list = List();
   ASSERT_EQ(list.rows.size(), 100u);
   EXPECT_EQ(list.rows[42][0], std::wstring(600, L'x'));
   EXPECT_EQ(list.rows[99][0], L"Device 99");
   ui_.SelectRow(Page(IDD_MAIN), IDC_LIST_DEVICES, 99);
   EXPECT_EQ(app_->m_nDeviceIndex, 99);
+}
+
+// The diagnosis page drives a run of the chosen device: a row per check of its family, the
+// result and buttons of the check that stopped the run, Skip to the summary.
+class Diagnosis : public Pages {
+ protected:
+  // Starts the program on `scenario`, chooses the first device and presses Diagnose.
+  WindowHandle StartDiagnosis(const char* scenario) {
+    kvd::test::ApplyNamed(scenario, sim_);
+    Start();
+    WaitForDeviceList();
+    ui_.SelectRow(Page(IDD_MAIN), IDC_LIST_DEVICES, 0);
+    ui_.Click(Page(IDD_MAIN), IDC_BTN_DIAGNOSE);
+    return Page(IDD_DIAGNOSE);
+  }
+  SimUi::ListState Rows(WindowHandle page) const { return ui_.State(page).lists[1024]; }
+  std::wstring Control(WindowHandle page, int id) const {
+    const auto state = ui_.State(page);
+    auto it = state.controls.find(id);
+    return it != state.controls.end() ? it->second.text : std::wstring();
+  }
+  bool Shown(WindowHandle page, int id) const {
+    const auto state = ui_.State(page);
+    auto it = state.controls.find(id);
+    return it == state.controls.end() || it->second.visible;
+  }
+  struct ProblemRecord {
+    std::vector<int> rows;
+    std::unordered_map<int, std::wstring> text;
+  };
+  // The diagnosis page's problem record, read on its thread.
+  ProblemRecord Record() {
+    ProblemRecord record;
+    ui_.Call([&] {
+      auto* host = static_cast<CKVDParent*>(app_->m_pMainWnd);
+      record.rows = host->DiagnosePage()->m_arrProblemRows;
+      record.text = host->DiagnosePage()->m_mapProblemText;
+    });
+    return record;
+  }
+  std::vector<int> ShownActions(WindowHandle page) const {
+    std::vector<int> shown;
+    for (int id : {1030, 1002, 1011, 1009, 1015, 1005, 1013, 1014})
+      if (Shown(page, id) && Enabled(page, id)) shown.push_back(id);
+    return shown;
+  }
+};
+
+TEST_F(Diagnosis, ARunStopsAtEachFailureAndSkipLeadsToTheSummary) {
+  PutStrings(sim_, [] {
+    auto texts = kTexts;
+    texts.push_back({"RUNNING_TEST", "Testing"});
+    texts.push_back({"PROBLEM_FOUND", "Problem found on"});
+    texts.push_back({"ADD_HELP", "See the help"});
+    return texts;
+  }());
+  const WindowHandle page = StartDiagnosis("usb-aio-composite.xml");
+  ASSERT_NE(page, 0u);
+  const std::wstring name = app_->m_pDiagMgr->Devices()[0].strFriendlyName;
+  // All-in-one without a scan button: nine rows, no picture yet, the checks' names.
+  auto rows = Rows(page);
+  ASSERT_EQ(rows.rows.size(), 9u);
+  EXPECT_EQ(rows.rows[1][1], app_->m_pDiagMgr->Issue(1)->m_strName);
+  EXPECT_EQ(Control(page, 1012), L"Testing " + name);
+
+  DriveUntil([&] { return Enabled(page, 1003); });
+  rows = Rows(page);
+  EXPECT_EQ(rows.images[0], 0);  // the connection check passed
+  EXPECT_EQ(rows.images[1], 1);  // the device-manager check is not built: it fails
+  EXPECT_EQ(rows.images[2], ui::kNoImage);
+  EXPECT_EQ(Control(page, 1012), L"Problem found on " + name);
+  EXPECT_EQ(Control(page, 1041), app_->m_pDiagMgr->Issue(1)->m_strName);
+  EXPECT_EQ(ShownActions(page), std::vector<int>{1030});  // Skip
+  for (int id : {1003, 1028, 1006}) EXPECT_TRUE(Enabled(page, id)) << id;
+  EXPECT_EQ(ui_.MenuItemFlags(app_->m_pSysMenu, ui::ScClose), ui::MfEnabled);
+
+  // Skip from failure to failure; each adds its row to the problem record.
+  for (int skips = 0; skips < 20 && Control(page, 1041) != L"See the help"; ++skips) {
+    ui_.Click(page, 1030);
+    DriveUntil([&] { return Enabled(page, 1003); });
+  }
+  EXPECT_EQ(Control(page, 1041), L"See the help");
+  EXPECT_EQ(Control(page, 1012), L"Problem found on " + name);
+  // The summary's buttons: Help, Restart, software update and navigation.
+  EXPECT_EQ(ShownActions(page), (std::vector<int>{1011, 1005, 1013}));
+  EXPECT_TRUE(Shown(page, 1040));  // the feedback title: English shows it
+  rows = Rows(page);
+  for (std::size_t row = 1; row < rows.images.size(); ++row) EXPECT_EQ(rows.images[row], 1) << row;
+  const std::wstring log = Log();
+  EXPECT_NE(log.find(L"Diagnosing the device: " + name), std::wstring::npos);
+  EXPECT_EQ(Count(log, L"Clicked Skip."), 8);
+  ProblemRecord record = Record();
+  EXPECT_EQ(record.rows, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(record.text[3], L"3 Error Code: 0");
+}
+
+TEST_F(Diagnosis, AnUnpluggedDeviceShowsItsLinkAndRetestStartsAfresh) {
+  PutStrings(sim_, [] {
+    auto texts = kTexts;
+    texts.push_back({"NDU_LINK", "https://example.com/quvari/kavid/not-detected"});
+    texts.push_back({"QV_LINK", "https://example.com/quvari/kavid/general"});
+    texts.push_back({"USB_NO_CONNECTION", "Connect it. &lt;a&gt;How?&lt;/a&gt; Then retest."});
+    return texts;
+  }());
+  const WindowHandle page = StartDiagnosis("usb-aio-unplugged.xml");
+  DriveUntil([&] { return Enabled(page, 1003); });
+  CKVDIssue* connection = app_->m_pDiagMgr->Issue(0);
+  EXPECT_EQ(connection->m_nStatus, issue::kStatusFailed);
+  EXPECT_EQ(connection->m_nErrorCode, 1000);
+  EXPECT_EQ(Rows(page).images[0], 1);
+  // Mask 88: navigation, Help and Restart; Restart right-most, then Help.
+  EXPECT_EQ(ShownActions(page), (std::vector<int>{1011, 1005}));
+  // The link of the connection check's text opens the not-detected page.
+  const auto pieces = ui_.State(page).controls.at(1041).rich;
+  ASSERT_FALSE(pieces.empty());
+  EXPECT_TRUE(std::any_of(pieces.begin(), pieces.end(), [](const auto& p) { return p.link; }));
+  EXPECT_EQ(ui_.Notify(page, 1041, ui::EnLink, 0x0200 /* WM_MOUSEMOVE */), 0);
+  ui_.Notify(page, 1041, ui::EnLink, ui::WmLButtonDown);
+  const auto opened = sim_.Shell().Executed();
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0].file, L"https://example.com/quvari/kavid/not-detected");
+  // Rows cannot be chosen; their pictures can change.
+  EXPECT_EQ(ui_.Notify(page, 1024, ui::LvnItemChanging, 0x0008 /* LVIF_STATE */), 1);
+  EXPECT_EQ(ui_.Notify(page, 1024, ui::LvnItemChanging, ui::LvifImage), 0);
+
+  EXPECT_EQ(Record().rows, std::vector<int>{0});
+  EXPECT_EQ(Record().text[0], L"0 Error Code: 1000");
+  ui_.Click(page, 1028);  // Retest
+  EXPECT_EQ(Control(page, 1041), L" ");
+  EXPECT_FALSE(Enabled(page, 1003));
+  DriveUntil([&] { return Enabled(page, 1003); });
+  EXPECT_EQ(Count(Log(), L"Clicked Retest."), 1);
+  // A fresh record: only the retest's own failure.
+  EXPECT_EQ(Record().rows, std::vector<int>{0});
+}
+
+TEST_F(Diagnosis, CloseIsRefusedWhileACheckRuns) {
+  kvd::test::ApplyNamed("usb-aio-composite.xml", sim_);
+  Start();
+  WaitForDeviceList();
+  // The connection check lists the device nodes and gets no answer.
+  sim_.InjectHang("GetClassDevs", 1);
+  ui_.SelectRow(Page(IDD_MAIN), IDC_LIST_DEVICES, 0);
+  ui_.Click(Page(IDD_MAIN), IDC_BTN_DIAGNOSE);
+  const WindowHandle page = Page(IDD_DIAGNOSE);
+  DriveUntil([&] { return sim_.HungCalls() == 1; });
+  const WindowHandle host = Host();
+  ui_.PressEscape(host);
+  ui_.Post(host, ui::wm::SysCommand, ui::ScClose, 0);
+  EXPECT_TRUE(ui_.Exists(host));
+  EXPECT_EQ(ui_.MenuItemFlags(app_->m_pSysMenu, ui::ScClose), ui::MfDisabled | ui::MfGrayed);
+  sim_.ReleaseHangs();
+  DriveUntil([&] { return Enabled(page, 1006); });
+  ui_.Click(page, 1006);
+  Join();
+  EXPECT_EQ(app_->m_nHostResult, ui::IdCancel);
+  EXPECT_NE(Log().find(L"Clicked Close from Diagnose dialog."), std::wstring::npos);
+}
+
+TEST_F(Diagnosis, TheActionButtonsStandRightAlignedUnderTheFrame) {
+  ui_.SetControlRect(IDD_DIAGNOSE, 1025, {300, 120, 700, 360});
+  for (int id : {1030, 1002, 1011, 1009, 1015, 1005, 1013, 1014})
+    ui_.SetControlRect(IDD_DIAGNOSE, id, {0, 0, 90, 28});
+  const WindowHandle page = StartDiagnosis("usb-aio-unplugged.xml");
+  DriveUntil([&] { return Enabled(page, 1003); });
+  const auto state = ui_.State(page);
+  const ui::Rect restart = state.controls.at(1011).rect;
+  const ui::Rect help = state.controls.at(1005).rect;
+  EXPECT_EQ(restart.right, 700);
+  EXPECT_EQ(restart.top, 365);
+  EXPECT_EQ(help.right, restart.left - 2);
+  EXPECT_EQ(help.top, 365);
+  EXPECT_EQ(help.right - help.left, 90);
+}
+
+TEST_F(Diagnosis, TheResultTextAndItsLink) {
+  const WindowHandle page = StartDiagnosis("usb-aio-composite.xml");
+  DriveUntil([&] { return Enabled(page, 1003); });
+  using Piece = SimUi::RichPiece;
+  const std::wstring tabs(25, L'\t');
+  struct Case {
+    const char* name;
+    std::wstring message;
+    std::vector<Piece> shown;
+  };
+  const Case cases[] = {
+      {"plain text", L"No link here", {{L"No link here", false}}},
+      {"a link without its end", L"see <a>this", {}},
+      {"text around a link",
+       L"word <a>second</a> third",
+       {{L"word ", false}, {L"second", true}, {L"third" + tabs, false}}},
+      {"nothing after the link",
+       L"go <a>there</a>  ",
+       {{L"go ", false}, {L"there", true}, {L"." + tabs + tabs, false}}},
+      {"the link first, two links",
+       L"<a>one</a> and <a>two</a>",
+       {{L"one", true}, {L"and <a>two</a>" + tabs, false}}},
+  };
+  auto* manager = app_->m_pDiagMgr.get();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ui_.Call([&] {
+      manager->Issue(0)->m_strMessage = c.message;
+      manager->Issue(0)->m_nStatus = issue::kStatusFailed;
+    });
+    ui_.Send(page, msg::Result, 0, 0);
+    EXPECT_EQ(ui_.State(page).controls.at(1041).rich, c.shown);
+  }
 }
 
 // The small dialogs, each run on its own as its caller runs it.

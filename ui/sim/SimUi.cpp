@@ -105,6 +105,7 @@ class SimUi::View final : public IDialogView {
   void ListDeleteAllItems(int id) override {
     Write([&](WindowState& s) {
       s.lists[id].rows.clear();
+      s.lists[id].images.clear();
       s.lists[id].selectionMark = -1;
     });
   }
@@ -128,6 +129,8 @@ class SimUi::View final : public IDialogView {
       auto& rows = s.lists[id].rows;
       const auto at = std::min(static_cast<std::size_t>(std::max(row, 0)), rows.size());
       rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(at), {text});
+      auto& images = s.lists[id].images;
+      images.insert(images.begin() + static_cast<std::ptrdiff_t>(at), kNoImage);
       index = static_cast<int>(at);
     });
     return index;
@@ -141,6 +144,63 @@ class SimUi::View final : public IDialogView {
         cells.resize(static_cast<std::size_t>(column) + 1);
       cells[static_cast<std::size_t>(column)] = text;
     });
+  }
+  void ShowItem(int id, bool show) override {
+    Write([&](WindowState& s) { s.controls[id].visible = show; });
+  }
+  bool IsItemVisible(int id) const override {
+    return Read([&](const WindowState& s) {
+      auto it = s.controls.find(id);
+      return it == s.controls.end() || it->second.visible;
+    });
+  }
+  Rect ItemRect(int id) const override {
+    return Read([&](const WindowState& s) {
+      auto it = s.controls.find(id);
+      return it != s.controls.end() ? it->second.rect : Rect{};
+    });
+  }
+  void MoveItem(int id, int left, int top) override {
+    Write([&](WindowState& s) {
+      Rect& rect = s.controls[id].rect;
+      rect = {left, top, left + (rect.right - rect.left), top + (rect.bottom - rect.top)};
+    });
+  }
+  void InvalidateItem(int id) override {
+    Write([&](WindowState& s) { ++s.controls[id].invalidated; });
+  }
+  void ListSetImageList(int id, ImageListHandle images) override {
+    Write([&](WindowState& s) { s.lists[id].imageList = images; });
+  }
+  void ListSetItemImage(int id, int row, int image) override {
+    Write([&](WindowState& s) {
+      auto& list = s.lists[id];
+      if (row >= 0 && static_cast<std::size_t>(row) < list.images.size())
+        list.images[static_cast<std::size_t>(row)] = image;
+    });
+  }
+  void RichPrepare(int id) override {
+    Write([&](WindowState& s) { s.controls[id].richPrepared = true; });
+  }
+  void RichClear(int id) override {
+    Write([&](WindowState& s) {
+      s.controls[id].rich.clear();
+      s.controls[id].text.clear();
+    });
+  }
+  void RichAppend(int id, const std::wstring& text, bool link) override {
+    Write([&](WindowState& s) {
+      Control& control = s.controls[id];
+      if (!control.rich.empty() && control.rich.back().link == link) {
+        control.rich.back().text += text;
+      } else if (!text.empty()) {
+        control.rich.push_back({text, link});
+      }
+      control.text += text;
+    });
+  }
+  void RichHideSelection(int id) override {
+    Write([&](WindowState& s) { ++s.controls[id].selectionHidden; });
   }
   int ListGetItemCount(int id) const override {
     return Read([&](const WindowState& s) {
@@ -162,6 +222,15 @@ class SimUi::View final : public IDialogView {
   }
   void ProgressSetPos(int id, int position) override {
     Write([&](WindowState& s) { s.controls[id].progressPos = position; });
+  }
+  int ProgressGetPos(int id) const override {
+    return Read([&](const WindowState& s) {
+      auto it = s.controls.find(id);
+      return it != s.controls.end() ? it->second.progressPos : 0;
+    });
+  }
+  void ProgressSetStep(int id, int step) override {
+    Write([&](WindowState& s) { s.controls[id].progressStep = step; });
   }
 
  private:
@@ -193,6 +262,9 @@ WindowHandle SimUi::Make(CDialog& dialog, WindowHandle owner, bool modal) {
     state.owner = owner;
     state.visible = CreatedVisible(dialog.Resource()) || modal;
     state.modal = modal;
+    for (const auto& [key, rect] : controlRects_) {
+      if (key.first == dialog.Resource()) state.controls[key.second].rect = rect;
+    }
     states_[handle] = state;
     dialogs_[handle] = &dialog;
     views_[handle] = std::make_unique<View>(*this, handle);
@@ -235,7 +307,13 @@ std::intptr_t SimUi::Handle(WindowHandle window, std::uint32_t message, std::uin
   try {
     bool handled = true;
     if (message == kSimNotify) {
-      result = dialog->OnNotify(static_cast<int>(wParam), static_cast<int>(lParam)) ? 1 : 0;
+      // wParam: the id; lParam: the code in its low 32 bits, the detail in its high ones.
+      const auto packed = static_cast<std::uint64_t>(lParam);
+      std::intptr_t answer = 0;
+      const bool notified = dialog->OnNotify(static_cast<int>(wParam),
+                                             static_cast<int>(static_cast<std::int32_t>(packed)),
+                                             static_cast<std::uint32_t>(packed >> 32), &answer);
+      result = notified ? answer : 0;
     } else if (message == kSimNcHitTest) {
       result = dialog->OnNcHitTest(static_cast<int>(lParam));
     } else if (message == kSimNcLButtonDown) {
@@ -386,6 +464,60 @@ void SimUi::DeletePicture(std::uintptr_t picture) {
   pictures_.erase(picture);
 }
 
+ImageListHandle SimUi::CreateImageList(int width, int height) {
+  static_cast<void>(width);
+  static_cast<void>(height);
+  std::lock_guard lock(mutex_);
+  const ImageListHandle images = nextImageList_++;
+  imageLists_[images] = 0;
+  return images;
+}
+
+int SimUi::ImageListAddPicture(ImageListHandle images, std::uintptr_t picture) {
+  std::lock_guard lock(mutex_);
+  auto it = imageLists_.find(images);
+  if (it == imageLists_.end() || pictures_.count(picture) == 0) return -1;
+  return it->second++;
+}
+
+int SimUi::ImageListAddBitmap(ImageListHandle images, int resource) {
+  std::lock_guard lock(mutex_);
+  auto it = imageLists_.find(images);
+  if (it == imageLists_.end() || failingPictures_.count(resource) != 0) return -1;
+  return it->second++;
+}
+
+void SimUi::DestroyImageList(ImageListHandle images) {
+  std::lock_guard lock(mutex_);
+  imageLists_.erase(images);
+}
+
+int SimUi::ImageCount(ImageListHandle images) const {
+  std::lock_guard lock(mutex_);
+  auto it = imageLists_.find(images);
+  return it != imageLists_.end() ? it->second : -1;
+}
+
+void SimUi::BeginWaitCursor() {
+  std::lock_guard lock(mutex_);
+  ++waitDepth_;
+}
+
+void SimUi::EndWaitCursor() {
+  std::lock_guard lock(mutex_);
+  --waitDepth_;
+}
+
+int SimUi::WaitCursorDepth() const {
+  std::lock_guard lock(mutex_);
+  return waitDepth_;
+}
+
+void SimUi::SetControlRect(int resource, int id, Rect rect) {
+  std::lock_guard lock(mutex_);
+  controlRects_[{resource, id}] = rect;
+}
+
 void SimUi::SetKeyDown(int virtualKey, bool down) {
   std::lock_guard lock(mutex_);
   if (down) {
@@ -423,6 +555,24 @@ std::intptr_t SimUi::Send(WindowHandle window, std::uint32_t message, std::uintp
   return result;
 }
 
+void SimUi::Call(const std::function<void()>& work) {
+  WindowHandle caller = 0;
+  {
+    std::lock_guard lock(mutex_);
+    caller = caller_;
+  }
+  if (caller == 0) {
+    caller = windows_.CreateWindow([](std::uint32_t, std::uintptr_t, std::intptr_t lParam) {
+      (*reinterpret_cast<const std::function<void()>*>(lParam))();
+      return std::intptr_t{0};
+    });
+    std::lock_guard lock(mutex_);
+    caller_ = caller;
+  }
+  windows_.SendMessage(caller, wm::User, 0, reinterpret_cast<std::intptr_t>(&work));
+  windows_.RunUntilIdle();
+}
+
 void SimUi::Click(WindowHandle window, int id) {
   // A disabled button cannot be clicked.
   {
@@ -435,8 +585,11 @@ void SimUi::Click(WindowHandle window, int id) {
   Post(window, wm::Command, static_cast<std::uintptr_t>(id) | (BnClicked << 16), 0);
 }
 
-void SimUi::Notify(WindowHandle window, int id, int code) {
-  Send(window, kSimNotify, static_cast<std::uintptr_t>(id), code);
+std::intptr_t SimUi::Notify(WindowHandle window, int id, int code, std::uint32_t detail) {
+  const std::uint64_t packed =
+      (static_cast<std::uint64_t>(detail) << 32) | static_cast<std::uint32_t>(code);
+  return Send(window, kSimNotify, static_cast<std::uintptr_t>(id),
+              static_cast<std::intptr_t>(packed));
 }
 
 void SimUi::SelectRow(WindowHandle window, int list, int row) {

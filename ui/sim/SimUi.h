@@ -30,15 +30,30 @@ class SimUi final : public IUiToolkit {
     std::uint32_t extendedStyle = 0;
     std::vector<std::pair<std::wstring, int>> columns;  // heading, width
     std::vector<std::vector<std::wstring>> rows;        // item text, then the sub-items
+    std::vector<int> images;                            // each row's picture (kNoImage: none)
     int selectionMark = -1;
+    ImageListHandle imageList = 0;
+  };
+  // A piece of a rich-edit text, and whether it carries the link effect.
+  struct RichPiece {
+    std::wstring text;
+    bool link = false;
+    friend bool operator==(const RichPiece&, const RichPiece&) = default;
   };
   struct Control {
     std::wstring text;
     FontHandle font = 0;
     bool enabled = true;
+    bool visible = true;
+    Rect rect;
+    int invalidated = 0;
     int progressLow = 0;
     int progressHigh = 100;
     int progressPos = 0;
+    int progressStep = 10;
+    bool richPrepared = false;
+    int selectionHidden = 0;
+    std::vector<RichPiece> rich;  // adjacent pieces of the same kind are one
   };
   struct WindowState {
     int resource = 0;
@@ -87,17 +102,26 @@ class SimUi final : public IUiToolkit {
   void ShowWaitCursor() override;
   std::uintptr_t LoadPicture(int id) override;
   void DeletePicture(std::uintptr_t picture) override;
+  ImageListHandle CreateImageList(int width, int height) override;
+  int ImageListAddPicture(ImageListHandle images, std::uintptr_t picture) override;
+  int ImageListAddBitmap(ImageListHandle images, int resource) override;
+  void DestroyImageList(ImageListHandle images) override;
+  void BeginWaitCursor() override;
+  void EndWaitCursor() override;
 
   // Set-up.
   void SetKeyDown(int virtualKey, bool down);
   void SetPictureFails(int id);
   void SetModalResponder(std::function<int(CDialog&)> responder);
+  // Where a control of a resource is (dialog client coordinates), as its template would place it.
+  void SetControlRect(int resource, int id, Rect rect);
   // A window the resource cannot be made into (CreateDialogParam / DialogBoxParam fail).
   void SetResourceFails(int id);
 
   // What a user does, from the test's thread: each returns when the UI thread is idle again.
   void Click(WindowHandle window, int id);
-  void Notify(WindowHandle window, int id, int code);
+  // WM_NOTIFY; the handler's answer (0 when it did not handle it).
+  std::intptr_t Notify(WindowHandle window, int id, int code, std::uint32_t detail = 0);
   void SelectRow(WindowHandle window, int list, int row);
   // Escape on a dialog: IDCANCEL as the dialog manager sends it.
   void PressEscape(WindowHandle window);
@@ -105,6 +129,8 @@ class SimUi final : public IUiToolkit {
   int ClickCaption(WindowHandle window, int hit);
   std::intptr_t Send(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                      std::intptr_t lParam);
+  // Runs `work` on the UI thread (a page's state is that thread's) and returns after it.
+  void Call(const std::function<void()>& work);
   void Post(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
             std::intptr_t lParam);
 
@@ -120,6 +146,9 @@ class SimUi final : public IUiToolkit {
   // The state of every modal dialog when it ended, in order.
   std::vector<WindowState> Modals() const;
   int WaitCursorShown() const;
+  // How many pictures an image list holds; whether BeginWaitCursor is in effect.
+  int ImageCount(ImageListHandle images) const;
+  int WaitCursorDepth() const;
   int LivePictures() const;
   // Exceptions that a handler let out (the toolkit's boundary logged and swallowed them).
   int HandlerExceptions() const;
@@ -150,6 +179,11 @@ class SimUi final : public IUiToolkit {
   std::set<int> failingResources_;
   std::set<std::uintptr_t> pictures_;
   std::set<WindowHandle> ended_;
+  std::map<std::pair<int, int>, Rect> controlRects_;
+  std::map<ImageListHandle, int> imageLists_;
+  ImageListHandle nextImageList_ = 0x7800;
+  int waitDepth_ = 0;
+  WindowHandle caller_ = 0;  // the window whose handler runs Call's work
   // The dialogs run modally from another thread, and how deep the UI thread is in handlers
   // (touched on the UI thread only).
   std::map<WindowHandle, CDialog*> modalRuns_;
@@ -163,7 +197,7 @@ class SimUi final : public IUiToolkit {
 
 // The sim-only messages that carry what Win32 passes by pointer (WM_NOTIFY's header) or
 // computes in the window system (the caption's hit test and click).
-inline constexpr std::uint32_t kSimNotify = 0x7F00;         // wParam id, lParam code
+inline constexpr std::uint32_t kSimNotify = 0x7F00;         // wParam id, lParam code | detail << 32
 inline constexpr std::uint32_t kSimNcHitTest = 0x7F01;      // lParam: the default hit
 inline constexpr std::uint32_t kSimNcLButtonDown = 0x7F02;  // none
 

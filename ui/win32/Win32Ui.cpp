@@ -6,6 +6,7 @@
 // leaves out the rarely used headers (separate blocks keep that order).
 #include <commctrl.h>
 #include <objidl.h>
+#include <richedit.h>
 
 #include <gdiplus.h>
 
@@ -155,6 +156,67 @@ class Win32DialogView final : public IDialogView {
     HWND item = Item(id);
     return item != nullptr && ::IsWindowEnabled(item) != FALSE;
   }
+  void ShowItem(int id, bool show) override {
+    if (HWND item = Item(id)) ::ShowWindow(item, show ? SW_SHOW : SW_HIDE);
+  }
+  bool IsItemVisible(int id) const override {
+    HWND item = Item(id);
+    return item != nullptr && (::GetWindowLongW(item, GWL_STYLE) & WS_VISIBLE) != 0;
+  }
+  Rect ItemRect(int id) const override {
+    HWND item = Item(id);
+    if (item == nullptr) return {};
+    RECT area{};
+    ::GetWindowRect(item, &area);
+    ::MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&area), 2);
+    return {area.left, area.top, area.right, area.bottom};
+  }
+  void MoveItem(int id, int left, int top) override {
+    if (HWND item = Item(id))
+      ::SetWindowPos(item, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  void InvalidateItem(int id) override {
+    HWND item = Item(id);
+    if (item == nullptr) return;
+    RECT area{};
+    ::GetWindowRect(item, &area);
+    ::MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&area), 2);
+    ::InvalidateRect(window_, &area, TRUE);
+  }
+  void ListSetImageList(int id, ImageListHandle images) override {
+    Send(id, LVM_SETIMAGELIST, LVSIL_SMALL, static_cast<LPARAM>(images));
+  }
+  void ListSetItemImage(int id, int row, int image) override {
+    LVITEMW item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    item.iImage = image;
+    Send(id, LVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+  }
+  void RichPrepare(int id) override {
+    Send(id, EM_SETREADONLY, TRUE, 0);
+    const LRESULT mask = Send(id, EM_GETEVENTMASK, 0, 0);
+    Send(id, EM_SETEVENTMASK, 0,
+         mask | ENM_LINK | ENM_MOUSEEVENTS | ENM_KEYEVENTS | ENM_SCROLLEVENTS);
+  }
+  void RichClear(int id) override {
+    if (HWND item = Item(id)) ::SetWindowTextW(item, L"");
+  }
+  void RichAppend(int id, const std::wstring& text, bool link) override {
+    Send(id, EM_SETSEL, static_cast<WPARAM>(-1), -1);
+    CHARFORMAT2W format{};
+    format.cbSize = sizeof format;
+    format.dwMask = CFM_LINK;
+    format.dwEffects = link ? CFE_LINK : 0;
+    Send(id, EM_SETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&format));
+    Send(id, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+  }
+  void RichHideSelection(int id) override {
+    HWND item = Item(id);
+    if (item == nullptr) return;
+    ::HideCaret(item);
+    Send(id, EM_HIDESELECTION, TRUE, 0);
+  }
   void ListSetExtendedStyle(int id, std::uint32_t mask, std::uint32_t styles) override {
     Send(id, LVM_SETEXTENDEDLISTVIEWSTYLE, mask, static_cast<LPARAM>(styles));
   }
@@ -198,6 +260,10 @@ class Win32DialogView final : public IDialogView {
   }
   void ProgressSetPos(int id, int position) override {
     Send(id, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+  }
+  int ProgressGetPos(int id) const override { return static_cast<int>(Send(id, PBM_GETPOS, 0, 0)); }
+  void ProgressSetStep(int id, int step) override {
+    Send(id, PBM_SETSTEP, static_cast<WPARAM>(step), 0);
   }
 
  private:
@@ -273,9 +339,16 @@ INT_PTR DialogBinding::Handle(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lParam);
       if (header == nullptr) return FALSE;
-      if (!dialog_.OnNotify(static_cast<int>(header->idFrom), static_cast<int>(header->code)))
-        return FALSE;
-      return Answer(window, 0);
+      const int code = static_cast<int>(header->code);
+      std::uint32_t detail = 0;
+      if (code == static_cast<int>(LVN_ITEMCHANGING)) {
+        detail = reinterpret_cast<const NMLISTVIEW*>(lParam)->uChanged;
+      } else if (code == EN_LINK) {
+        detail = reinterpret_cast<const ENLINK*>(lParam)->msg;
+      }
+      std::intptr_t result = 0;
+      if (!dialog_.OnNotify(static_cast<int>(header->idFrom), code, detail, &result)) return FALSE;
+      return Answer(window, result);
     }
     case WM_NCHITTEST: {
       const LRESULT hit = ::DefWindowProcW(window, message, wParam, lParam);
@@ -464,6 +537,37 @@ std::uintptr_t CWin32Ui::LoadPicture(int id) {
 
 void CWin32Ui::DeletePicture(std::uintptr_t picture) {
   if (picture != 0) ::DeleteObject(reinterpret_cast<HGDIOBJ>(picture));
+}
+
+ImageListHandle CWin32Ui::CreateImageList(int width, int height) {
+  return reinterpret_cast<ImageListHandle>(::ImageList_Create(width, height, ILC_COLOR32, 5, 0));
+}
+
+int CWin32Ui::ImageListAddPicture(ImageListHandle images, std::uintptr_t picture) {
+  return ::ImageList_Add(reinterpret_cast<HIMAGELIST>(images), reinterpret_cast<HBITMAP>(picture),
+                         nullptr);
+}
+
+int CWin32Ui::ImageListAddBitmap(ImageListHandle images, int resource) {
+  UniqueGdiObject bitmap(GdiObjectTraits{}, ::LoadBitmapW(Instance(), MAKEINTRESOURCEW(resource)));
+  if (!bitmap.valid()) return -1;
+  // The list copies the picture: the bitmap is freed with its owner.
+  return ::ImageList_Add(reinterpret_cast<HIMAGELIST>(images), static_cast<HBITMAP>(bitmap.get()),
+                         nullptr);
+}
+
+void CWin32Ui::DestroyImageList(ImageListHandle images) {
+  if (images != 0) ::ImageList_Destroy(reinterpret_cast<HIMAGELIST>(images));
+}
+
+void CWin32Ui::BeginWaitCursor() {
+  m_hRestoreCursor = ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+}
+
+void CWin32Ui::EndWaitCursor() {
+  ::SetCursor(m_hRestoreCursor != nullptr ? static_cast<HCURSOR>(m_hRestoreCursor)
+                                          : ::LoadCursorW(nullptr, IDC_ARROW));
+  m_hRestoreCursor = nullptr;
 }
 
 }  // namespace kvd::ui::win32

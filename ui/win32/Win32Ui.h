@@ -43,6 +43,12 @@ class CWin32Ui final : public IStartupUi, public IUiToolkit {
   void ShowWaitCursor() override;
   std::uintptr_t LoadPicture(int id) override;
   void DeletePicture(std::uintptr_t picture) override;
+  ImageListHandle CreateImageList(int width, int height) override;
+  int ImageListAddPicture(ImageListHandle images, std::uintptr_t picture) override;
+  int ImageListAddBitmap(ImageListHandle images, int resource) override;
+  void DestroyImageList(ImageListHandle images) override;
+  void BeginWaitCursor() override;
+  void EndWaitCursor() override;
 
   // The decoded banner (an HBITMAP), or 0.
   std::uintptr_t Banner() const { return m_hBanner; }
@@ -56,6 +62,7 @@ class CWin32Ui final : public IStartupUi, public IUiToolkit {
   std::uintptr_t m_hBanner = 0;
   std::uintptr_t m_hRichEdit = 0;
   WindowHandle m_hMainWindow = 0;
+  void* m_hRestoreCursor = nullptr;  // HCURSOR before BeginWaitCursor
 };
 
 }  // namespace kvd::ui::win32

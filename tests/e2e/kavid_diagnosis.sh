@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# kavid.exe's diagnosis page under Wine, driven by the UI driver: a run of an all-in-one device
+# (the connection check passes, each check not built yet fails and stops the run), Skip row by
+# row to the summary, Retest, Back to a fresh device list. (Wine counts every device node as
+# present, so a failing connection check is tested natively.) Runs under an X server (xvfb-run).
+#   tests/e2e/kavid_diagnosis.sh <kavid.exe> <work folder> <kvd_scenario_install> <kvd_ui_driver.exe>
+set -euo pipefail
+exe="$(readlink -f "$1")"
+work="$(realpath -m "$2")"
+installer="$(readlink -f "$3")"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+scenarios="$here/../scenarios"
+[ -x "$installer" ] || { echo "FAIL: $installer is missing: build the native preset first"; exit 1; }
+
+mkdir -p "$work"
+# shellcheck source=tests/e2e/fresh-prefix.sh
+source "$here/fresh-prefix.sh" "$work/diagnosis-prefix"
+# shellcheck source=tests/e2e/ui.sh
+source "$here/ui.sh" "$4" "$(dirname "$exe")/strings"
+"$installer" "$scenarios/usb-aio-composite.xml" >/dev/null
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+shot() { [ -z "${KVD_SCREENSHOTS:-}" ] || bash "$here/../../tools/screenshot.sh" "$KVD_SCREENSHOTS/$1"; }
+# Waits until control <id> of the host is enabled (the run stopped and offers navigation).
+wait_enabled() {
+  for _ in $(seq 1 200); do
+    [ "$(drv enabled "$host" "$1")" = 1 ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+kvd_launch "$exe"
+kvd_wait_host
+for _ in $(seq 1 100); do [ -n "$(drv list-rows "$host" 1020)" ] && break; sleep 0.1; done
+device_rows="$(drv list-rows "$host" 1020)"
+drv select-row "$host" 1020 0
+drv click "$host" 1005
+wait_enabled 1003 || fail "the run never stopped"
+names="$(drv list-rows "$host" 1024 | cut -f2)"
+expected_names="$(for key in CONNECTIVITY DEVICEMANAGER DRIVER WIA DASHRA TWAIN REGISTRY QVSCANFLOW BVM; do
+  kvd_text "$key"; done)"
+[ "$names" = "$expected_names" ] || fail "the all-in-one list has <$names>, expected <$expected_names>"
+name="$(cut -f1 <<<"$device_rows" | head -n 1)"
+[ "$(drv text "$host" 1012)" = "$(kvd_text PROBLEM_FOUND) $name" ] ||
+  fail "the status line is <$(drv text "$host" 1012)>"
+[ "$(drv richedit-text "$host" 1041)" = "$(sed -n 2p <<<"$names")" ] ||
+  fail "the result text is <$(drv richedit-text "$host" 1041)>"
+[ "$(drv visible "$host" 1030)" = 1 ] || fail "Skip is not offered"
+[ "$(drv visible "$host" 1002)" = 0 ] || fail "Fix is offered by a check that has no repair"
+[ "$(drv visible "$host" 1008)" = 0 ] || fail "the fix progress bar shows without a fix"
+shot diagnosis-failure.png
+
+# Skip to the summary.
+summary="$(kvd_text ADD_HELP)"
+for _ in $(seq 1 12); do
+  [ "$(drv richedit-text "$host" 1041)" = "$summary" ] && break
+  drv click "$host" 1030
+  sleep 0.3
+  wait_enabled 1003 || { fail "the run did not stop after Skip"; break; }
+done
+[ "$(drv richedit-text "$host" 1041)" = "$summary" ] || fail "Skip did not lead to the summary"
+for id in 1011 1005 1013; do
+  [ "$(drv visible "$host" "$id")" = 1 ] || fail "the summary does not offer button $id"
+done
+[ "$(drv visible "$host" 1030)" = 0 ] || fail "the summary still offers Skip"
+[ "$(drv visible "$host" 1040)" = 1 ] || fail "the English summary hides the feedback title"
+shot diagnosis-summary.png
+
+# Retest runs again from the first row; Back gives a fresh list of the same devices.
+drv click "$host" 1028
+sleep 0.2
+wait_enabled 1003 || fail "the retest never stopped"
+[ "$(drv richedit-text "$host" 1041)" = "$(sed -n 2p <<<"$names")" ] ||
+  fail "the retest stopped at <$(drv richedit-text "$host" 1041)>"
+drv click "$host" 1003
+for _ in $(seq 1 50); do [ "$(drv visible "$host" 1020)" = 1 ] && break; sleep 0.1; done
+[ "$(drv list-rows "$host" 1020)" = "$device_rows" ] || fail "Back did not list the same devices"
+drv click "$host" 1006
+kvd_wait_exit 20000
+[ "$kavid_rc" = 0 ] || fail "kavid.exe ended with $kavid_rc"
+
+kvd_temp_folders
+grep -q '(##)' <(iconv -f UTF-16LE -t UTF-8 "$temp_unix/qv_kvd.log") && fail "error records in the log"
+[ "$status" = 0 ] && echo "PASS: the diagnosis page under Wine"
+exit "$status"
