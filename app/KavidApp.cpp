@@ -190,7 +190,8 @@ bool CKavidApp::InitInstance() {
     g_hListenEvent = listen;
   }
 
-  m_pDiagMgr = std::make_unique<CDiagnosticMgr>(m_platform, ProgramCheckTable());
+  m_pDiagMgr =
+      std::make_unique<CDiagnosticMgr>(m_platform, m_checks ? *m_checks : ProgramCheckTable());
   m_pDiagMgr->Init();
 
   if (m_pUi == nullptr) return false;

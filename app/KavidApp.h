@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "engine/DiagnosticMgr.h"
@@ -26,6 +27,8 @@ class CKavidApp {
   // start-up alone).
   void SetUi(kvd::ui::IUiToolkit* ui) { m_pUi = ui; }
   kvd::ui::IUiToolkit* Ui() const { return m_pUi; }
+  // The checks the manager is made with; the program's own table unless a test sets another.
+  void SetCheckTable(CheckTable table) { m_checks = std::move(table); }
   kvd::platform::Platform& Ports() const { return m_platform; }
 
   // Start-up after construction. Returns false in every case: the program runs inside it.
@@ -85,6 +88,7 @@ class CKavidApp {
   kvd::platform::Platform& m_platform;
   IStartupUi* m_pStartupUi = nullptr;
   kvd::ui::IUiToolkit* m_pUi = nullptr;
+  std::optional<CheckTable> m_checks;
   bool m_bThreadsEnded = false;
   bool m_bThreadsLeft = false;
   std::wstring m_strExeName;

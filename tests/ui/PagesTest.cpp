@@ -18,6 +18,7 @@
 #include "resources/resource.h"
 #include "strings/StringTable.h"
 #include "system/Helper.h"
+#include "tests/support/CheckTables.h"
 #include "tests/support/PortHelpers.h"
 #include "tests/support/ScenarioSim.h"
 #include "ui/AboutBoxDlg.h"
@@ -665,6 +666,94 @@ TEST_F(Diagnosis, CloseIsRefusedWhileACheckRuns) {
   Join();
   EXPECT_EQ(app_->m_nHostResult, ui::IdCancel);
   EXPECT_NE(Log().find(L"Clicked Close from Diagnose dialog."), std::wstring::npos);
+}
+
+// A check that fails once with a repair on offer, then passes; its repair works or not.
+class RepairableCheck final : public CKVDIssue {
+ public:
+  explicit RepairableCheck(bool repairs) : repairs_(repairs) { m_strName = L"Repairable"; }
+  int Diagnose(const _DeviceDetails&) override {
+    m_nStatus = runs_++ == 0 ? issue::kStatusFailed : issue::kStatusPassed;
+    m_nButtons = m_nStatus == issue::kStatusFailed ? button::Fix | button::Skip : 0;
+    m_strMessage = m_nStatus == issue::kStatusFailed ? L"broken" : L"fine";
+    m_nErrorCode = m_nStatus == issue::kStatusFailed ? 1234 : 0;
+    return m_nStatus == issue::kStatusFailed ? 0 : issue::kPassed;
+  }
+  int Fix(const _DeviceDetails&, int) override {
+    m_strMessage = repairs_ ? L"repaired" : L"still broken";
+    m_nButtons = repairs_ ? 0 : button::Skip | button::Navigation;
+    return repairs_ ? issue::kFixed : issue::kNotFixed;
+  }
+  void SetHandle(kvd::platform::WindowHandle window) override { m_hNotifyWnd = window; }
+
+ private:
+  bool repairs_;
+  int runs_ = 0;
+};
+
+TEST_F(Diagnosis, AFixRecordsItsOutcomeAndTheRunGoesOnOrStays) {
+  struct Case {
+    const char* name;
+    bool repairs;
+    const wchar_t* record;
+  };
+  for (const Case& c : {Case{"repaired", true, L"0 Error Code: 1234@ Fixed."},
+                        Case{"not repaired", false, L"0 Error Code: 1234@ Not Fixed."}}) {
+    SCOPED_TRACE(c.name);
+    kvd::sim::SimMachine sim;
+    SimUi ui(sim.Messages());
+    PutStrings(sim, kTexts);
+    kvd::test::ApplyNamed("usb-aio-composite.xml", sim);
+    CKavidApp app(sim.Ports());
+    app.SetUi(&ui);
+    const bool repairs = c.repairs;
+    app.SetCheckTable(kvd::test::ScriptedChecks([repairs](int index) -> std::unique_ptr<CKVDIssue> {
+      if (index == 0) return std::make_unique<RepairableCheck>(repairs);
+      return std::make_unique<RepairableCheck>(true);
+    }));
+    std::thread runner([&] { app.InitInstance(); });
+    auto wait = [&](auto done) {
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      sim.Messages().RunUntilIdle();
+      while (!done() && std::chrono::steady_clock::now() < until) {
+        if (!sim.Messages().AdvanceToNextTimer())
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        sim.Messages().RunUntilIdle();
+      }
+      return done();
+    };
+    ASSERT_TRUE(wait([&] { return !ui.WindowsOf(IDD_MAIN).empty(); }));
+    ASSERT_TRUE(wait(
+        [&] { return !ui.State(ui.WindowsOf(IDD_MAIN)[0]).lists[IDC_LIST_DEVICES].rows.empty(); }));
+    ui.SelectRow(ui.WindowsOf(IDD_MAIN)[0], IDC_LIST_DEVICES, 0);
+    ui.Click(ui.WindowsOf(IDD_MAIN)[0], IDC_BTN_DIAGNOSE);
+    const WindowHandle page = ui.WindowsOf(IDD_DIAGNOSE)[0];
+    auto enabled = [&](int id) {
+      const auto state = ui.State(page);
+      auto it = state.controls.find(id);
+      return it == state.controls.end() || it->second.enabled;
+    };
+    ASSERT_TRUE(wait([&] { return enabled(1002); }));  // Fix offered
+    ui.Click(page, 1002);
+    ASSERT_TRUE(wait([&] { return !enabled(1008) || !ui.State(page).controls.at(1008).visible; }));
+    std::wstring record;
+    if (c.repairs) {
+      // The run went on to the next check (which fails once too and offers Fix).
+      ASSERT_TRUE(wait([&] { return enabled(1002); }));
+    } else {
+      ASSERT_TRUE(wait([&] { return enabled(1003); }));
+      EXPECT_EQ(ui.State(page).controls.at(1041).text, L"still broken");
+    }
+    ui.Call([&] {
+      record = static_cast<CKVDParent*>(app.m_pMainWnd)->DiagnosePage()->m_mapProblemText[0];
+    });
+    EXPECT_EQ(record, c.record);
+    EXPECT_FALSE(ui.State(page).controls.at(1008).visible);
+    ui.Call([&] { app.m_bBusy = false; });
+    ui.Post(ui.WindowsOf(IDD_PARENT)[0], 0x0010, 0, 0);
+    runner.join();
+    app.ExitInstance();
+  }
 }
 
 TEST_F(Diagnosis, TheActionButtonsStandRightAlignedUnderTheFrame) {
