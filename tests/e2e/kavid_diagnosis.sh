@@ -3,7 +3,10 @@
 # (the connection check passes, each check not built yet fails and stops the run), Skip row by
 # row to the summary, Retest, Back to a fresh device list. (Wine counts every device node as
 # present, so a failing connection check is tested natively.) Runs under an X server (xvfb-run).
+# The maker's technical-information tool and software-update client are our recorder
+# (tools/fakes), installed where the suite's registry values say.
 #   tests/e2e/kavid_diagnosis.sh <kavid.exe> <work folder> <kvd_scenario_install> <kvd_ui_driver.exe>
+#                                <kvd_fake_recorder.exe>
 set -euo pipefail
 exe="$(readlink -f "$1")"
 work="$(realpath -m "$2")"
@@ -18,6 +21,16 @@ source "$here/fresh-prefix.sh" "$work/diagnosis-prefix"
 # shellcheck source=tests/e2e/ui.sh
 source "$here/ui.sh" "$4" "$(dirname "$exe")/strings"
 "$installer" "$scenarios/usb-aio-composite.xml" >/dev/null
+recorder="$(readlink -f "$5")"
+suite="$WINEPREFIX/drive_c/Program Files (x86)/Quvari"
+mkdir -p "$suite/Brevane/bin" "$suite/Update"
+cp "$recorder" "$suite/Brevane/bin/qvtechinf.exe"
+cp "$recorder" "$suite/Update/QVUpdater.exe"
+wine reg add 'HKLM\SOFTWARE\Quvari\Brevane' /v InstallFolder /d 'C:\Program Files (x86)\Quvari' \
+  /f /reg:32 </dev/null >/dev/null 2>&1
+# With a trailing backslash, which the program removes before it adds the file name.
+wine reg add 'HKLM\SOFTWARE\Quvari\QV Software Update' /v Run /d 'C:\Program Files (x86)\Quvari\Update\' \
+  /f /reg:32 </dev/null >/dev/null 2>&1
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 shot() { [ -z "${KVD_SCREENSHOTS:-}" ] || bash "$here/../../tools/screenshot.sh" "$KVD_SCREENSHOTS/$1"; }
@@ -34,6 +47,12 @@ kvd_launch "$exe"
 kvd_wait_host
 for _ in $(seq 1 100); do [ -n "$(drv list-rows "$host" 1020)" ] && break; sleep 0.1; done
 device_rows="$(drv list-rows "$host" 1020)"
+# The technical-information tool, found in the suite's bin folder, started without arguments.
+[ "$(drv enabled "$host" 1007)" = 1 ] || fail "Technical Information is disabled with the tool installed"
+drv click "$host" 1007
+for _ in $(seq 1 50); do [ -s "$suite/Brevane/bin/qvtechinf.exe.calls" ] && break; sleep 0.1; done
+grep -q 'qvtechinf.exe' "$suite/Brevane/bin/qvtechinf.exe.calls" 2>/dev/null ||
+  fail "the technical-information tool was not started"
 drv select-row "$host" 1020 0
 drv click "$host" 1005
 wait_enabled 1003 || fail "the run never stopped"
@@ -66,6 +85,11 @@ done
 [ "$(drv visible "$host" 1030)" = 0 ] || fail "the summary still offers Skip"
 [ "$(drv visible "$host" 1040)" = 1 ] || fail "the English summary hides the feedback title"
 shot diagnosis-summary.png
+# The software-update client of the summary, where its registry value says.
+drv click "$host" 1013
+for _ in $(seq 1 50); do [ -s "$suite/Update/QVUpdater.exe.calls" ] && break; sleep 0.1; done
+grep -q 'Update\\QVUpdater.exe' "$suite/Update/QVUpdater.exe.calls" 2>/dev/null ||
+  fail "the software-update client was not started: <$(cat "$suite/Update/QVUpdater.exe.calls" 2>/dev/null)>"
 
 # Retest runs again from the first row; Back gives a fresh list of the same devices.
 drv click "$host" 1028

@@ -756,6 +756,87 @@ TEST_F(Diagnosis, AFixRecordsItsOutcomeAndTheRunGoesOnOrStays) {
   }
 }
 
+// The summary's actions: the software-update client where the registry says, else its
+// message; the patch links; a restart only on Yes.
+TEST_F(Diagnosis, TheSummaryActions) {
+  PutStrings(sim_, [] {
+    auto texts = kTexts;
+    texts.push_back({"QV_UPDATE_MSG", "Get the update"});
+    texts.push_back({"PATCH_LINK", "https://example.com/quvari/kavid/patch"});
+    texts.push_back({"QV_SCAN_DEST_PATCH_LINK", "https://example.com/quvari/kavid/dest"});
+    texts.push_back({"RESTART_MSG", "Restart now?"});
+    return texts;
+  }());
+  const WindowHandle page = StartDiagnosis("usb-aio-composite.xml");
+  DriveUntil([&] { return Enabled(page, 1003); });
+  for (int skips = 0; skips < 20 && !Enabled(page, 1013); ++skips) {
+    ui_.Click(page, 1030);
+    DriveUntil([&] { return Enabled(page, 1003); });
+  }
+  ASSERT_TRUE(Enabled(page, 1013));
+  const std::wstring updateKey = L"SOFTWARE\\Wow6432Node\\Quvari\\QV Software Update";
+  const std::wstring updater = L"C:\\Quvari\\Update\\QVUpdater.exe";
+  struct Case {
+    const char* name;
+    bool value;
+    bool file;
+    bool launched;
+  };
+  for (const Case& c : {Case{"registered and present", true, true, true},
+                        Case{"registered, file missing", true, false, false},
+                        Case{"not registered", false, true, false}}) {
+    SCOPED_TRACE(c.name);
+    if (sim_.Registry().KeyExists(kvd::platform::kHkeyLocalMachine, updateKey))
+      sim_.Registry().RemoveKey(kvd::platform::kHkeyLocalMachine, updateKey);
+    if (sim_.Files().Exists(updater)) sim_.Files().Remove(updater);
+    if (c.value) {
+      sim_.Registry().PutValue(kvd::platform::kHkeyLocalMachine, updateKey, L"Run",
+                               kvd::platform::regtype::Sz,
+                               kvd::platform::ToUtf16Bytes(L"C:\\Quvari\\Update\\\\", true));
+    }
+    if (c.file) sim_.Files().PutFile(updater, {'M', 'Z'});
+    const auto opened = sim_.Shell().Executed().size();
+    const auto boxes = sim_.Shell().Boxes().size();
+    ui_.Click(page, 1013);
+    EXPECT_EQ(sim_.Shell().Executed().size(), opened + (c.launched ? 1 : 0));
+    if (c.launched) {
+      EXPECT_EQ(sim_.Shell().Executed().back().file, updater);
+      EXPECT_EQ(sim_.Shell().Executed().back().owner, page);
+    }
+    EXPECT_EQ(sim_.Shell().Boxes().size(), boxes + (c.launched ? 0 : 1));
+    if (!c.launched) {
+      EXPECT_EQ(sim_.Shell().Boxes().back().text, L"Get the update");
+    }
+    EXPECT_EQ(ui_.WaitCursorDepth(), 0);
+  }
+
+  // Patch: the destination patch once after the hub check asked for it, then the general one.
+  ui_.Call([&] {
+    app_->m_bDestPatchNeeded = true;
+    app_->m_pDiagMgr
+        ->Issue(app_->m_pDiagMgr->m_nCurrentIssue > 12 ? 12
+                                                       : app_->m_pDiagMgr->m_nCurrentIssue.load())
+        ->m_nButtons |= button::Patch;
+    static_cast<CKVDParent*>(app_->m_pMainWnd)->DiagnosePage()->UpdateButtons(0);
+  });
+  ui_.Click(page, 1014);
+  ui_.Click(page, 1014);
+  const auto executed = sim_.Shell().Executed();
+  ASSERT_GE(executed.size(), 2u);
+  EXPECT_EQ(executed[executed.size() - 2].file, L"https://example.com/quvari/kavid/dest");
+  EXPECT_EQ(executed.back().file, L"https://example.com/quvari/kavid/patch");
+
+  // Restart: No leaves the machine alone, Yes marks the resume and asks for the reboot.
+  sim_.Shell().SetMessageBoxAnswer(kvd::platform::mb::IdNo);
+  ui_.Click(page, 1011);
+  EXPECT_TRUE(sim_.Security().Shutdowns().empty());
+  EXPECT_EQ(sim_.Shell().Boxes().back().text, L"Restart now?");
+  sim_.Shell().SetMessageBoxAnswer(kvd::platform::mb::IdYes);
+  ui_.Click(page, 1011);
+  EXPECT_EQ(sim_.Security().Shutdowns().size(), 1u);
+  EXPECT_TRUE(CUtil(sim_.Ports()).IsRestartPending());
+}
+
 TEST_F(Diagnosis, TheActionButtonsStandRightAlignedUnderTheFrame) {
   ui_.SetControlRect(IDD_DIAGNOSE, 1025, {300, 120, 700, 360});
   for (int id : {1030, 1002, 1011, 1009, 1015, 1005, 1013, 1014})
