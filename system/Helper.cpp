@@ -55,24 +55,6 @@ int ToInt(std::wstring_view text) {
   return static_cast<int>(negative ? -value : value);
 }
 
-// An installer text in the installer's convention, grown on ERROR_MORE_DATA.
-template <class Call>
-std::uint32_t InstallerText(std::wstring& out, Call&& call) {
-  std::vector<wchar_t> buffer(64);
-  for (int round = 0; round < 8; ++round) {
-    auto chars = static_cast<std::uint32_t>(buffer.size());
-    const std::uint32_t result = call(buffer.data(), &chars);
-    if (result == err::MoreData) {
-      buffer.assign(static_cast<std::size_t>(chars) + 1, L'\0');
-      continue;
-    }
-    if (result == err::Success)
-      out.assign(buffer.data(), std::min<std::size_t>(chars, buffer.size()));
-    return result;
-  }
-  return err::MoreData;
-}
-
 }  // namespace
 
 bool CUtil::ReadRegistryValue(const std::wstring& keyPath, const std::wstring& valueName,

@@ -6,6 +6,7 @@
 #include "logging/Format.h"
 #include "logging/Trace.h"
 #include "platform/api/Text.h"
+#include "repair/L2Uninstall.h"
 #include "resources/resource.h"
 #include "strings/StringTable.h"
 #include "system/Helper.h"
@@ -695,9 +696,25 @@ void CKvdDiagnoseDlg::OnBnClickedBtnUninstall() {
                                      mb::YesNo | mb::IconWarning) != mb::IdYes) {
     return;
   }
-  // PLACEHOLDER: the device software's uninstallers are not part of this version (no check of
-  // this version offers the button); the request is only logged, and nothing claims success.
-  KVD_LOG(kind::Info, L"Uninstalling the device software is not available in this version.");
+  const _DeviceDetails* device = Device();
+  if (device == nullptr) return;
+  const _DeviceDetails record = *device;
+  CL2Uninstall uninstall(m_app.Ports());
+  if (record.bOstrel) {
+    m_ui.BeginWaitCursor();
+    const bool removed = uninstall.UnInstallMsi(record.strDeviceDesc);
+    m_ui.EndWaitCursor();
+    if (!removed) {
+      m_app.Ports().shell.MessageBox(
+          GetSafeHwnd(), GlobalLag.GetString(L"UNINSTALL_FAIL_MSG").c_str(),
+          GlobalLag.GetString(L"TITLE").c_str(), mb::Ok | mb::IconWarning);
+    }
+    return;
+  }
+  // PLACEHOLDER: the scrubber and the two Lumeq uninstallers are not part of this version (no
+  // check of this version offers the button to those devices); the request is only logged, and
+  // nothing claims success or failure.
+  KVD_LOG(kind::Info, L"Uninstalling this device's software is not available in this version.");
 }
 
 void CKvdDiagnoseDlg::OnBnClickedBtnQvupdate() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -177,6 +178,25 @@ class IInstaller {
   // MsiCloseHandle.
   virtual std::uint32_t MsiCloseHandle(MsiHandle handle) = 0;
 };
+
+// A text in the installer's convention, read by `call(buffer, &chars)` and grown on
+// ERROR_MORE_DATA: the installer call's result; `out` is set on success.
+template <class Call>
+std::uint32_t InstallerText(std::wstring& out, Call&& call) {
+  std::vector<wchar_t> buffer(64);
+  for (int round = 0; round < 8; ++round) {
+    auto chars = static_cast<std::uint32_t>(buffer.size());
+    const std::uint32_t result = call(buffer.data(), &chars);
+    if (result == err::MoreData) {
+      buffer.assign(static_cast<std::size_t>(chars) + 1, L'\0');
+      continue;
+    }
+    if (result == err::Success)
+      out.assign(buffer.data(), std::min<std::size_t>(chars, buffer.size()));
+    return result;
+  }
+  return err::MoreData;
+}
 
 // Initialisation files (kernel32 profile API).
 class IIniFiles {

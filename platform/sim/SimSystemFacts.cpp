@@ -420,9 +420,32 @@ std::uint32_t SimInstaller::MsiGetTargetPath(MsiHandle handle, const wchar_t* fo
 std::uint32_t SimInstaller::MsiConfigureProduct(const wchar_t* product, int, int installState) {
   if (auto fault = calls_.Enter("MsiConfigureProduct")) return *fault;
   std::lock_guard lock(mutex_);
-  if (FindLocked(product) == nullptr) return kErrorUnknownProduct;
+  const Product* found = FindLocked(product);
+  if (found == nullptr) return kErrorUnknownProduct;
   configured_.emplace_back(product, installState);
-  return err::Success;
+  configuredUiLevels_.push_back(uiLevel_);
+  const std::uint32_t result = found->configureResult;
+  constexpr int kAbsent = 2;
+  if (result == err::Success && installState == kAbsent) {
+    const auto gone = static_cast<std::size_t>(found - products_.data());
+    products_.erase(products_.begin() + static_cast<std::ptrdiff_t>(gone));
+    // Handles keep naming the products they were opened on; one of the removed product
+    // names nothing any more.
+    for (auto it = handles_.begin(); it != handles_.end();) {
+      if (it->second == gone) {
+        it = handles_.erase(it);
+        continue;
+      }
+      if (it->second > gone) --it->second;
+      ++it;
+    }
+  }
+  return result;
+}
+
+std::vector<std::uint32_t> SimInstaller::ConfiguredUiLevels() const {
+  std::lock_guard lock(mutex_);
+  return configuredUiLevels_;
 }
 
 std::uint32_t SimInstaller::MsiCloseHandle(MsiHandle handle) {

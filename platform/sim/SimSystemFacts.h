@@ -155,6 +155,8 @@ class SimInstaller final : public platform::IInstaller {
     std::map<std::wstring, std::wstring> properties;   // MsiGetProductProperty: "ModelName"
     std::map<std::wstring, std::wstring> targetPaths;  // MsiGetTargetPath: "INSTALLDIR"
     std::set<std::wstring> failingActions;             // MsiDoAction answers ERROR_INSTALL_FAILURE
+    // What MsiConfigureProduct answers; on success with INSTALLSTATE_ABSENT the product is gone.
+    std::uint32_t configureResult = 0;
   };
 
   explicit SimInstaller(SimCalls& calls);
@@ -176,6 +178,8 @@ class SimInstaller final : public platform::IInstaller {
   std::uint32_t UiLevel() const;
   std::size_t OpenHandleCount() const;
   // MsiConfigureProduct calls, in order: product code and install state.
+  // (The UI level in force at each call is in ConfiguredUiLevels.)
+  std::vector<std::uint32_t> ConfiguredUiLevels() const;
   std::vector<std::pair<std::wstring, int>> Configured() const;
 
  private:
@@ -189,6 +193,7 @@ class SimInstaller final : public platform::IInstaller {
   platform::MsiHandle nextHandle_ = 0x100;
   std::uint32_t uiLevel_ = 5;  // INSTALLUILEVEL_FULL
   std::vector<std::pair<std::wstring, int>> configured_;
+  std::vector<std::uint32_t> configuredUiLevels_;
 };
 
 // Initialisation files read from the machine's files (UTF-16LE with a byte-order mark, else

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -93,6 +94,7 @@ class Pages : public ::testing::Test {
   void Start() {
     app_ = std::make_unique<CKavidApp>(sim_.Ports());
     app_->SetUi(&ui_);
+    if (checks_) app_->SetCheckTable(*checks_);
     runner_ = std::thread([this] { app_->InitInstance(); });
     WaitFor([&] { return !ui_.WindowsOf(IDD_PARENT).empty() && !ui_.WindowsOf(IDD_MAIN).empty(); });
   }
@@ -175,6 +177,7 @@ class Pages : public ::testing::Test {
   DUDiduzuz::SettingsStore store_;
   DUDiduzuz::CLogModule logger_;
   std::unique_ptr<CKavidApp> app_;
+  std::optional<CheckTable> checks_;
   std::thread runner_;
 };
 
@@ -691,69 +694,35 @@ class RepairableCheck final : public CKVDIssue {
   int runs_ = 0;
 };
 
-TEST_F(Diagnosis, AFixRecordsItsOutcomeAndTheRunGoesOnOrStays) {
-  struct Case {
-    const char* name;
-    bool repairs;
-    const wchar_t* record;
-  };
-  for (const Case& c : {Case{"repaired", true, L"0 Error Code: 1234@ Fixed."},
-                        Case{"not repaired", false, L"0 Error Code: 1234@ Not Fixed."}}) {
-    SCOPED_TRACE(c.name);
-    kvd::sim::SimMachine sim;
-    SimUi ui(sim.Messages());
-    PutStrings(sim, kTexts);
-    kvd::test::ApplyNamed("usb-aio-composite.xml", sim);
-    CKavidApp app(sim.Ports());
-    app.SetUi(&ui);
-    const bool repairs = c.repairs;
-    app.SetCheckTable(kvd::test::ScriptedChecks([repairs](int index) -> std::unique_ptr<CKVDIssue> {
-      if (index == 0) return std::make_unique<RepairableCheck>(repairs);
-      return std::make_unique<RepairableCheck>(true);
-    }));
-    std::thread runner([&] { app.InitInstance(); });
-    auto wait = [&](auto done) {
-      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-      sim.Messages().RunUntilIdle();
-      while (!done() && std::chrono::steady_clock::now() < until) {
-        if (!sim.Messages().AdvanceToNextTimer())
-          std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        sim.Messages().RunUntilIdle();
-      }
-      return done();
-    };
-    ASSERT_TRUE(wait([&] { return !ui.WindowsOf(IDD_MAIN).empty(); }));
-    ASSERT_TRUE(wait(
-        [&] { return !ui.State(ui.WindowsOf(IDD_MAIN)[0]).lists[IDC_LIST_DEVICES].rows.empty(); }));
-    ui.SelectRow(ui.WindowsOf(IDD_MAIN)[0], IDC_LIST_DEVICES, 0);
-    ui.Click(ui.WindowsOf(IDD_MAIN)[0], IDC_BTN_DIAGNOSE);
-    const WindowHandle page = ui.WindowsOf(IDD_DIAGNOSE)[0];
-    auto enabled = [&](int id) {
-      const auto state = ui.State(page);
-      auto it = state.controls.find(id);
-      return it == state.controls.end() || it->second.enabled;
-    };
-    ASSERT_TRUE(wait([&] { return enabled(1002); }));  // Fix offered
-    ui.Click(page, 1002);
-    ASSERT_TRUE(wait([&] { return !enabled(1008) || !ui.State(page).controls.at(1008).visible; }));
-    std::wstring record;
-    if (c.repairs) {
-      // The run went on to the next check (which fails once too and offers Fix).
-      ASSERT_TRUE(wait([&] { return enabled(1002); }));
-    } else {
-      ASSERT_TRUE(wait([&] { return enabled(1003); }));
-      EXPECT_EQ(ui.State(page).controls.at(1041).text, L"still broken");
-    }
-    ui.Call([&] {
-      record = static_cast<CKVDParent*>(app.m_pMainWnd)->DiagnosePage()->m_mapProblemText[0];
+// Fix through the page: the problem record of the row gets the outcome, the progress bar goes,
+// and the run goes on after a repair or stays with the check's new buttons.
+class Fixes : public Diagnosis {
+ protected:
+  void Run(bool repairs, const wchar_t* record) {
+    checks_ = kvd::test::ScriptedChecks([repairs](int index) -> std::unique_ptr<CKVDIssue> {
+      return std::make_unique<RepairableCheck>(index == 0 ? repairs : true);
     });
-    EXPECT_EQ(record, c.record);
-    EXPECT_FALSE(ui.State(page).controls.at(1008).visible);
-    ui.Call([&] { app.m_bBusy = false; });
-    ui.Post(ui.WindowsOf(IDD_PARENT)[0], 0x0010, 0, 0);
-    runner.join();
-    app.ExitInstance();
+    const WindowHandle page = StartDiagnosis("usb-aio-composite.xml");
+    DriveUntil([&] { return Enabled(page, 1002); });  // Fix offered
+    ui_.Click(page, 1002);
+    // The bar runs while the repair works (a quick repair may be done already); its end hides it.
+    DriveUntil([&] { return !Shown(page, 1008); });
+    if (repairs) {
+      // The run went on: the next check failed too and joined the problem record.
+      DriveUntil([&] { return Record().rows.size() >= 2; });
+    } else {
+      EXPECT_EQ(Control(page, 1041), L"still broken");
+      EXPECT_TRUE(Enabled(page, 1003));
+    }
+    EXPECT_EQ(Record().text[0], record);
+    EXPECT_FALSE(Shown(page, 1008));
   }
+};
+
+TEST_F(Fixes, ARepairLetsTheRunGoOn) { Run(true, L"0 Error Code: 1234@ Fixed."); }
+
+TEST_F(Fixes, AFailedRepairStaysWithTheChecksButtons) {
+  Run(false, L"0 Error Code: 1234@ Not Fixed.");
 }
 
 // The summary's actions: the software-update client where the registry says, else its
@@ -835,6 +804,41 @@ TEST_F(Diagnosis, TheSummaryActions) {
   ui_.Click(page, 1011);
   EXPECT_EQ(sim_.Security().Shutdowns().size(), 1u);
   EXPECT_TRUE(CUtil(sim_.Ports()).IsRestartPending());
+}
+
+// Uninstall on an Ostrel device removes its Windows Installer product after Yes; No does
+// nothing; no product tells the user it failed.
+TEST_F(Diagnosis, UninstallOfAnOstrelDevice) {
+  PutStrings(sim_, [] {
+    auto texts = kTexts;
+    texts.push_back({"UNINSTALL_MSG", "Remove the software?"});
+    texts.push_back({"UNINSTALL_FAIL_MSG", "It could not be removed"});
+    return texts;
+  }());
+  kvd::sim::SimInstaller::Product product;
+  product.code = L"{11111111-1111-1111-1111-111111111111}";
+  product.properties[L"ModelName"] = L"QX-800";
+  sim_.Installer().AddProduct(product);
+  const WindowHandle page = StartDiagnosis("network-ostrel.xml");
+  DriveUntil([&] { return Enabled(page, 1003); });
+  ui_.Call([&] {
+    auto* manager = app_->m_pDiagMgr.get();
+    manager->Issue(std::min(manager->m_nCurrentIssue.load(), 12))->m_nButtons |= button::Uninstall;
+    static_cast<CKVDParent*>(app_->m_pMainWnd)->DiagnosePage()->UpdateButtons(0);
+  });
+  ASSERT_TRUE(Enabled(page, 1009));
+  sim_.Shell().SetMessageBoxAnswer(kvd::platform::mb::IdNo);
+  ui_.Click(page, 1009);
+  EXPECT_TRUE(sim_.Installer().Configured().empty());
+  sim_.Shell().SetMessageBoxAnswer(kvd::platform::mb::IdYes);
+  const auto boxes = sim_.Shell().Boxes().size();
+  ui_.Click(page, 1009);
+  ASSERT_EQ(sim_.Installer().Configured().size(), 1u);
+  EXPECT_EQ(sim_.Shell().Boxes().size(), boxes + 1);  // the question only
+  EXPECT_EQ(ui_.WaitCursorDepth(), 0);
+  // Now nothing is left to remove.
+  ui_.Click(page, 1009);
+  EXPECT_EQ(sim_.Shell().Boxes().back().text, L"It could not be removed");
 }
 
 TEST_F(Diagnosis, TheActionButtonsStandRightAlignedUnderTheFrame) {
