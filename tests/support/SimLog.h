@@ -28,21 +28,26 @@ class SimLog {
     std::wstring text;  // without its indentation
   };
 
-  // The records written since the last call.
+  // The records written since the last call. A record reaches the debugger output in pieces
+  // (prefix, indentation, text, CR LF): one that a thread is still writing when this is called
+  // is kept for the next call, so that its pieces are never taken for another record's.
   std::vector<Record> Take() {
     std::vector<Record> records;
-    const auto pieces = sim_.Debug().Take();
-    // Each record reaches the debugger output in four pieces: prefix, indentation, text, CR LF.
-    for (std::size_t i = 0; i + 3 < pieces.size(); i += 4) {
-      const std::wstring& prefix = pieces[i];
+    for (auto& piece : sim_.Debug().Take()) pending_.push_back(std::move(piece));
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+      if (pending_[i] != L"\r\n") continue;
+      const std::wstring& prefix = pending_[start];
       const std::size_t open = prefix.rfind(L'(');
       const std::size_t close = prefix.rfind(L')');
       std::wstring tag;
       if (open != std::wstring::npos && close != std::wstring::npos && close > open) {
         tag = prefix.substr(open + 1, close - open - 1);
       }
-      records.push_back({tag, pieces[i + 2]});
+      records.push_back({tag, i > start ? pending_[i - 1] : std::wstring()});
+      start = i + 1;
     }
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(start));
     return records;
   }
 
@@ -66,6 +71,7 @@ class SimLog {
 
  private:
   sim::SimMachine& sim_;
+  std::vector<std::wstring> pending_;
   DUDiduzuz::SettingsStore store_{sim_.Ports().sync};
   DUDiduzuz::CLogModule logger_{sim_.Ports(), store_};
 };
