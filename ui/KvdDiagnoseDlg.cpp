@@ -27,6 +27,7 @@ constexpr int kClose = 1006;
 constexpr int kTechInfo = 1007;
 constexpr int kFixProgress = 1008;
 constexpr int kUninstall = 1009;
+constexpr int kRestart = 1011;
 constexpr int kStatusLine = 1012;
 constexpr int kSoftwareUpdate = 1013;
 constexpr int kPatch = 1014;
@@ -65,7 +66,7 @@ struct ActionButton {
 constexpr ActionButton kActions[] = {
     {kSkip, button::Skip},
     {kFix, button::Fix},
-    {1011, button::Restart},
+    {kRestart, button::Restart},
     {kUninstall, button::Uninstall},
     {kUpdateDriver, button::UpdateDriver},
     {kHelp, button::Help},
@@ -199,7 +200,7 @@ void CKvdDiagnoseDlg::InitControls() {
   for (const Caption& c :
        {Caption{kTechInfo, L"TECH_INFO"}, Caption{kBack, L"BACK"}, Caption{kRetest, L"RETEST"},
         Caption{kClose, L"CLOSE"}, Caption{kSkip, L"SKIP"}, Caption{kFix, L"FIX"},
-        Caption{1011, L"RESTART"}, Caption{kUninstall, L"UNINSTALL"},
+        Caption{kRestart, L"RESTART"}, Caption{kUninstall, L"UNINSTALL"},
         Caption{kUpdateDriver, L"UPDATE_DRIVER"}, Caption{kHelp, L"HELP"},
         Caption{kSoftwareUpdate, L"QV_UPDATE"}, Caption{kPatch, L"DOWNLOAD_PATCH"}}) {
     view.SetItemFont(c.id, m_app.m_hButtonFont);
@@ -220,7 +221,7 @@ void CKvdDiagnoseDlg::InitControls() {
   view.ProgressSetPos(kFixProgress, 0);
   view.ProgressSetRange(kFixProgress, 1, 100);
   view.ProgressSetStep(kFixProgress, 1);
-  for (int id : {kFix, 1011, kHelp}) {
+  for (int id : {kFix, kRestart, kHelp}) {
     view.ShowItem(id, false);
     view.EnableItem(id, false);
   }
@@ -551,7 +552,7 @@ bool CKvdDiagnoseDlg::OnCommand(int id, int code) {
     case kHelp:
       OnBnClickedBtnHelp();
       return true;
-    case 1011:
+    case kRestart:
       OnClickedBtnRestart();
       return true;
     case kSkip:

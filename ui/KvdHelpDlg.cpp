@@ -1,8 +1,8 @@
-// The help page, a placeholder in this version (see its header).
+// The help page: a placeholder in this version (see its header).
+#include "ui/KvdHelpDlg.h"
 #include "app/KavidApp.h"
 #include "resources/resource.h"
 #include "strings/StringTable.h"
-#include "ui/KvdHelpDlg.h"
 
 using namespace kvd::ui;
 
