@@ -79,6 +79,13 @@ class IRegistry {
                             FileTime* lastWriteTime) = 0;
 
   // RegCloseKey.
+  // RegEnumValueW(key, index, name, nameChars, nullptr, nullptr, nullptr, nullptr): the name
+  // of the index-th value. *nameChars: buffer size in characters on entry, name length without
+  // the NUL on success; ERROR_NO_MORE_ITEMS past the last value; ERROR_MORE_DATA when the
+  // buffer is too small.
+  virtual LStatus EnumValue(HKey key, std::uint32_t index, wchar_t* name,
+                            std::uint32_t* nameChars) = 0;
+
   virtual LStatus CloseKey(HKey key) = 0;
 };
 

@@ -209,6 +209,13 @@ class IIniFiles {
   virtual std::uint32_t GetPrivateProfileString(const wchar_t* section, const wchar_t* key,
                                                 const wchar_t* defaultValue, wchar_t* buffer,
                                                 std::uint32_t chars, const wchar_t* file) = 0;
+  // GetPrivateProfileSectionW(section, buffer, chars, file): the section's entries as
+  // "key=value" texts (key and value without the blanks around them), each ending in a NUL, the
+  // list in one more; answers the characters copied without the last NUL. A section that does
+  // not fit is cut at the end of an entry and answers chars - 2. A missing file or section
+  // gives an empty list (0).
+  virtual std::uint32_t GetPrivateProfileSection(const wchar_t* section, wchar_t* buffer,
+                                                 std::uint32_t chars, const wchar_t* file) = 0;
 };
 
 // One adapter of GetAdaptersAddresses' list, with the fields the program reads.

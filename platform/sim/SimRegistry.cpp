@@ -283,6 +283,22 @@ LStatus SimRegistry::EnumKeyEx(HKey key, std::uint32_t index, wchar_t* name,
   return Status(err::Success);
 }
 
+LStatus SimRegistry::EnumValue(HKey key, std::uint32_t index, wchar_t* name,
+                               std::uint32_t* nameChars) {
+  if (auto fault = calls_.Enter("EnumValue")) return Status(*fault);
+  if (name == nullptr || nameChars == nullptr) return Status(err::InvalidParameter);
+  std::lock_guard lock(mutex_);
+  std::shared_ptr<Node> node;
+  if (LStatus status = NodeLocked(key, sam::QueryValue, node); status != 0) return status;
+  if (index >= node->values.size()) return Status(err::NoMoreItems);
+  const std::wstring& stored = std::next(node->values.begin(), index)->second.first;
+  if (*nameChars <= stored.size()) return Status(err::MoreData);
+  std::copy(stored.begin(), stored.end(), name);
+  name[stored.size()] = L'\0';
+  *nameChars = static_cast<std::uint32_t>(stored.size());
+  return Status(err::Success);
+}
+
 LStatus SimRegistry::CloseKey(HKey key) {
   if (auto fault = calls_.Enter("CloseKey")) return Status(*fault);
   std::lock_guard lock(mutex_);

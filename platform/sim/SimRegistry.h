@@ -48,6 +48,8 @@ class SimRegistry final : public platform::IRegistry {
   platform::LStatus DeleteValue(platform::HKey key, const wchar_t* valueName) override;
   platform::LStatus DeleteKeyEx(platform::HKey parent, const wchar_t* subKey,
                                 std::uint32_t samDesired) override;
+  platform::LStatus EnumValue(platform::HKey key, std::uint32_t index, wchar_t* name,
+                              std::uint32_t* nameChars) override;
   platform::LStatus EnumKeyEx(platform::HKey key, std::uint32_t index, wchar_t* name,
                               std::uint32_t* nameChars, platform::FileTime* lastWriteTime) override;
   platform::LStatus CloseKey(platform::HKey key) override;

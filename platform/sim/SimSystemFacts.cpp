@@ -540,6 +540,52 @@ std::uint32_t SimIniFiles::GetPrivateProfileString(const wchar_t* section, const
   return static_cast<std::uint32_t>(copied);
 }
 
+std::uint32_t SimIniFiles::GetPrivateProfileSection(const wchar_t* section, wchar_t* buffer,
+                                                    std::uint32_t chars, const wchar_t* file) {
+  calls_.Enter("GetPrivateProfileSection");
+  std::wstring list;
+  const auto bytes = file != nullptr ? files_.GetFile(file) : std::nullopt;
+  if (bytes && section != nullptr) {
+    const std::wstring text = DecodeIni(*bytes);
+    bool inSection = false;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+      std::size_t end = text.find(L'\n', start);
+      if (end == std::wstring::npos) end = text.size();
+      const std::wstring line = TrimBlanks(std::wstring_view(text).substr(start, end - start));
+      start = end + 1;
+      if (line.empty() || line[0] == L';') continue;
+      if (line.front() == L'[') {
+        const std::size_t close = line.find(L']');
+        inSection = close != std::wstring::npos &&
+                    platform::EqualsNoCase(TrimBlanks(line.substr(1, close - 1)), section);
+        continue;
+      }
+      if (!inSection) continue;
+      const std::size_t equals = line.find(L'=');
+      list += equals == std::wstring::npos
+                  ? line
+                  : TrimBlanks(line.substr(0, equals)) + L"=" + TrimBlanks(line.substr(equals + 1));
+      list += L'\0';
+    }
+  }
+  if (buffer == nullptr || chars < 2) return 0;
+  if (list.size() + 1 > chars) {
+    // Cut at the end of the last entry that fits, as the profile API does.
+    std::size_t cut = 0;
+    for (std::size_t at = list.find(L'\0'); at != std::wstring::npos && at + 2 <= chars;
+         at = list.find(L'\0', at + 1)) {
+      cut = at + 1;
+    }
+    std::copy(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(cut), buffer);
+    std::fill(buffer + cut, buffer + chars, L'\0');
+    return chars - 2;
+  }
+  std::copy(list.begin(), list.end(), buffer);
+  buffer[list.size()] = L'\0';
+  return static_cast<std::uint32_t>(list.empty() ? 0 : list.size());
+}
+
 // ---- network --------------------------------------------------------------------------------
 
 SimNetwork::SimNetwork(SimCalls& calls) : calls_(calls) {

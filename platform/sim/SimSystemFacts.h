@@ -204,6 +204,8 @@ class SimIniFiles final : public platform::IIniFiles {
   std::uint32_t GetPrivateProfileString(const wchar_t* section, const wchar_t* key,
                                         const wchar_t* defaultValue, wchar_t* buffer,
                                         std::uint32_t chars, const wchar_t* file) override;
+  std::uint32_t GetPrivateProfileSection(const wchar_t* section, wchar_t* buffer,
+                                         std::uint32_t chars, const wchar_t* file) override;
 
  private:
   SimCalls& calls_;

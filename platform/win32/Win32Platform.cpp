@@ -219,6 +219,12 @@ LStatus Win32Registry::EnumKeyEx(HKey key, std::uint32_t index, wchar_t* name,
   return status;
 }
 
+LStatus Win32Registry::EnumValue(HKey key, std::uint32_t index, wchar_t* name,
+                                 std::uint32_t* nameChars) {
+  InOut<DWORD> chars(nameChars);
+  return ::RegEnumValueW(ToHkey(key), index, name, chars.get(), nullptr, nullptr, nullptr, nullptr);
+}
+
 LStatus Win32Registry::CloseKey(HKey key) { return ::RegCloseKey(ToHkey(key)); }
 
 // --- Files ---------------------------------------------------------------------------------------

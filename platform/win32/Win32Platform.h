@@ -24,6 +24,8 @@ class Win32Registry final : public IRegistry {
   LStatus DeleteKeyEx(HKey parent, const wchar_t* subKey, std::uint32_t samDesired) override;
   LStatus EnumKeyEx(HKey key, std::uint32_t index, wchar_t* name, std::uint32_t* nameChars,
                     FileTime* lastWriteTime) override;
+  LStatus EnumValue(HKey key, std::uint32_t index, wchar_t* name,
+                    std::uint32_t* nameChars) override;
   LStatus CloseKey(HKey key) override;
 };
 
@@ -189,6 +191,8 @@ class Win32IniFiles final : public IIniFiles {
   std::uint32_t GetPrivateProfileString(const wchar_t* section, const wchar_t* key,
                                         const wchar_t* defaultValue, wchar_t* buffer,
                                         std::uint32_t chars, const wchar_t* file) override;
+  std::uint32_t GetPrivateProfileSection(const wchar_t* section, wchar_t* buffer,
+                                         std::uint32_t chars, const wchar_t* file) override;
 };
 
 class Win32Devices final : public IDevices {

@@ -384,4 +384,9 @@ std::uint32_t Win32IniFiles::GetPrivateProfileString(const wchar_t* section, con
   return ::GetPrivateProfileStringW(section, key, defaultValue, buffer, chars, file);
 }
 
+std::uint32_t Win32IniFiles::GetPrivateProfileSection(const wchar_t* section, wchar_t* buffer,
+                                                      std::uint32_t chars, const wchar_t* file) {
+  return ::GetPrivateProfileSectionW(section, buffer, chars, file);
+}
+
 }  // namespace kvd::platform::win32

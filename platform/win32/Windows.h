@@ -63,6 +63,7 @@ static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W ca
 #undef LookupPrivilegeValue
 #undef InitiateSystemShutdownEx
 #undef GetPrivateProfileString
+#undef GetPrivateProfileSection
 #undef LoadLibrary
 #undef GetSystemDirectory
 #undef CreateFont

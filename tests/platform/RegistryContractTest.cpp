@@ -2,7 +2,9 @@
 // natively, the real registry under Wine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <utility>
@@ -209,6 +211,32 @@ TEST_P(RegistryContract, SubKeysEnumerateByNameIgnoringCase) {
   EXPECT_EQ(std::wstring(name), L"charlie");
   chars = static_cast<std::uint32_t>(std::size(name));
   EXPECT_EQ(registry().EnumKeyEx(key.get(), 3, name, &chars, nullptr), Code(err::NoMoreItems));
+}
+
+// Every value of a key is named once by its index, as it was written; the end and a buffer
+// without room for the NUL answer as RegEnumValueW does. (Windows enumerates in no promised
+// order: the names are compared as a set.)
+TEST_P(RegistryContract, ValuesEnumerateByIndex) {
+  UniqueHkey key = Create(scratch_ + L"\\Values", sam::Write | sam::Read);
+  ASSERT_EQ(status_, 0);
+  const std::uint8_t data[4] = {1, 0, 0, 0};
+  for (const wchar_t* name : {L"{B2}", L"Alpha", L"{C3-product}"})
+    ASSERT_EQ(registry().SetValueEx(key.get(), name, regtype::Dword, data, 4), 0);
+  std::vector<std::wstring> names;
+  wchar_t name[32];
+  for (std::uint32_t index = 0;; ++index) {
+    std::uint32_t chars = static_cast<std::uint32_t>(std::size(name));
+    const LStatus status = registry().EnumValue(key.get(), index, name, &chars);
+    if (status == Code(err::NoMoreItems)) break;
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(chars, std::wcslen(name));
+    names.push_back(name);
+    ASSERT_LT(index, 10u);
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"Alpha", L"{B2}", L"{C3-product}"}));
+  std::uint32_t chars = 2;  // no name of these fits
+  EXPECT_EQ(registry().EnumValue(key.get(), 0, name, &chars), Code(err::MoreData));
 }
 
 // A key's last-write time moves forward when a value of it is set or deleted, and the parent's

@@ -305,6 +305,22 @@ TEST_P(SystemFactsContract, IniValuesBySectionAndKey) {
       ports().ini.GetPrivateProfileString(L"DeviceInfo", L"ModelName", L"", small, 4, path.c_str()),
       3u);
   EXPECT_EQ(std::wstring(small), L"QX-");
+
+  // A whole section: its entries, each ending in a NUL, the list in one more.
+  wchar_t section[128] = {};
+  const std::uint32_t listed = ports().ini.GetPrivateProfileSection(
+      L"deviceinfo", section, static_cast<std::uint32_t>(std::size(section)), path.c_str());
+  const std::wstring entries(section, listed);
+  const std::wstring nul(1, L'\0');
+  EXPECT_EQ(entries,
+            L"ModelName=QX-800 Series" + nul + L"Quoted=\"  kept  \"" + nul + L"IPAddress=" + nul);
+  EXPECT_EQ(section[listed], L'\0');
+  // A buffer too small for the section: chars - 2, and the first entry complete.
+  wchar_t cut[30] = {};
+  EXPECT_EQ(ports().ini.GetPrivateProfileSection(L"DeviceInfo", cut, 30, path.c_str()), 28u);
+  EXPECT_EQ(std::wstring(cut), L"ModelName=QX-800 Series");
+  EXPECT_EQ(ports().ini.GetPrivateProfileSection(L"Absent", section, 128, path.c_str()), 0u);
+  EXPECT_EQ(ports().ini.GetPrivateProfileSection(L"DeviceInfo", section, 128, missing.c_str()), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, SystemFactsContract, ::testing::ValuesIn(test::AllTargets()),
