@@ -498,6 +498,28 @@ std::wstring DecodeIni(const std::vector<std::uint8_t>& bytes) {
   }
   return std::wstring(bytes.begin(), bytes.end());
 }
+
+// Calls `entry(line)` for every entry line of `section` (blanks trimmed, comments and empty lines
+// left out), in file order, until it answers false.
+template <class Entry>
+void ForEachEntry(const std::wstring& text, const wchar_t* section, Entry&& entry) {
+  bool inSection = false;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find(L'\n', start);
+    if (end == std::wstring::npos) end = text.size();
+    const std::wstring line = TrimBlanks(std::wstring_view(text).substr(start, end - start));
+    start = end + 1;
+    if (line.empty() || line[0] == L';') continue;
+    if (line.front() == L'[') {
+      const std::size_t close = line.find(L']');
+      inSection = close != std::wstring::npos &&
+                  platform::EqualsNoCase(TrimBlanks(line.substr(1, close - 1)), section);
+      continue;
+    }
+    if (inSection && !entry(line)) return;
+  }
+}
 }  // namespace
 
 std::uint32_t SimIniFiles::GetPrivateProfileString(const wchar_t* section, const wchar_t* key,
@@ -507,31 +529,17 @@ std::uint32_t SimIniFiles::GetPrivateProfileString(const wchar_t* section, const
   std::wstring value = defaultValue != nullptr ? defaultValue : L"";
   const auto bytes = file != nullptr ? files_.GetFile(file) : std::nullopt;
   if (bytes && section != nullptr && key != nullptr) {
-    const std::wstring text = DecodeIni(*bytes);
-    bool inSection = false;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-      std::size_t end = text.find(L'\n', start);
-      if (end == std::wstring::npos) end = text.size();
-      const std::wstring line = TrimBlanks(std::wstring_view(text).substr(start, end - start));
-      start = end + 1;
-      if (line.empty() || line[0] == L';') continue;
-      if (line.front() == L'[') {
-        const std::size_t close = line.find(L']');
-        inSection = close != std::wstring::npos &&
-                    platform::EqualsNoCase(TrimBlanks(line.substr(1, close - 1)), section);
-        continue;
-      }
+    ForEachEntry(DecodeIni(*bytes), section, [&](const std::wstring& line) {
       const std::size_t equals = line.find(L'=');
-      if (!inSection || equals == std::wstring::npos) continue;
-      if (!platform::EqualsNoCase(TrimBlanks(line.substr(0, equals)), key)) continue;
+      if (equals == std::wstring::npos) return true;
+      if (!platform::EqualsNoCase(TrimBlanks(line.substr(0, equals)), key)) return true;
       value = TrimBlanks(line.substr(equals + 1));
       if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
           value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
       }
-      break;
-    }
+      return false;
+    });
   }
   if (buffer == nullptr || chars == 0) return 0;
   const std::size_t copied = std::min<std::size_t>(value.size(), chars - 1);
@@ -546,28 +554,14 @@ std::uint32_t SimIniFiles::GetPrivateProfileSection(const wchar_t* section, wcha
   std::wstring list;
   const auto bytes = file != nullptr ? files_.GetFile(file) : std::nullopt;
   if (bytes && section != nullptr) {
-    const std::wstring text = DecodeIni(*bytes);
-    bool inSection = false;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-      std::size_t end = text.find(L'\n', start);
-      if (end == std::wstring::npos) end = text.size();
-      const std::wstring line = TrimBlanks(std::wstring_view(text).substr(start, end - start));
-      start = end + 1;
-      if (line.empty() || line[0] == L';') continue;
-      if (line.front() == L'[') {
-        const std::size_t close = line.find(L']');
-        inSection = close != std::wstring::npos &&
-                    platform::EqualsNoCase(TrimBlanks(line.substr(1, close - 1)), section);
-        continue;
-      }
-      if (!inSection) continue;
+    ForEachEntry(DecodeIni(*bytes), section, [&](const std::wstring& line) {
       const std::size_t equals = line.find(L'=');
       list += equals == std::wstring::npos
                   ? line
                   : TrimBlanks(line.substr(0, equals)) + L"=" + TrimBlanks(line.substr(equals + 1));
       list += L'\0';
-    }
+      return true;
+    });
   }
   if (buffer == nullptr || chars < 2) return 0;
   if (list.size() + 1 > chars) {
