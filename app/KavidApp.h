@@ -63,6 +63,14 @@ class CKavidApp {
   bool m_bBusy = false;
   // The host window's system menu, whose Close command the pages grey and enable.
   kvd::ui::MenuHandle m_pSysMenu = 0;
+  // m_bBusy and the Close command of the system menu in one move: grey while busy.
+  void SetBusy(bool busy) {
+    m_bBusy = busy;
+    if (m_pUi != nullptr) {
+      m_pUi->EnableMenuItem(m_pSysMenu, kvd::ui::ScClose,
+                            busy ? kvd::ui::MfDisabled | kvd::ui::MfGrayed : kvd::ui::MfEnabled);
+    }
+  }
   // The no-device message is shown at most once per run.
   bool m_bNoScannerShown = false;
   // The enumeration has reported the device list (message 1032): before it, the manager's

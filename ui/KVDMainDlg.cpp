@@ -163,8 +163,7 @@ void CKVDMainDlg::OnClickedBtnDiagnose() {
   KVD_LOG(kind::Info, L"Clicked Diagnose.");
   const WindowHandle parent = View()->Parent();
   if (parent == 0) return;
-  m_app.m_bBusy = true;
-  m_ui.EnableMenuItem(m_app.m_pSysMenu, ScClose, MfDisabled | MfGrayed);
+  m_app.SetBusy(true);
   EndDialog(IdCancel);
   m_app.Ports().messages.SendMessage(parent, 1033, 0, 1);
 }

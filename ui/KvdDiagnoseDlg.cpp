@@ -313,8 +313,7 @@ void CKvdDiagnoseDlg::UpdateButtons(int index) {
   const int mask = issue != nullptr ? issue->m_nButtons : 0;
   const bool navigation = (mask & button::Navigation) != 0;
   for (int id : {kBack, kRetest, kClose}) view.EnableItem(id, navigation);
-  m_app.m_bBusy = !navigation;
-  m_ui.EnableMenuItem(m_app.m_pSysMenu, ScClose, navigation ? MfEnabled : MfDisabled | MfGrayed);
+  m_app.SetBusy(!navigation);
   const Rect frame = view.ItemRect(kResultFrame);
   int x = frame.right;
   const int y = frame.bottom + 5;
@@ -643,8 +642,7 @@ void CKvdDiagnoseDlg::OnBnClickedBtnRetest() {
   m_mapProblemText.clear();
   ResetRun();
   // Nothing may close the program while the run goes on; the first result decides again.
-  m_app.m_bBusy = true;
-  m_ui.EnableMenuItem(m_app.m_pSysMenu, ScClose, MfDisabled | MfGrayed);
+  m_app.SetBusy(true);
   StartTimer(kNextCheckTimer, 100);
 }
 
@@ -662,8 +660,7 @@ void CKvdDiagnoseDlg::OnBnClickedBtnSkip() {
     m_app.Ports().messages.SendMessage(manager.m_hWnd, msg::Complete, 0, 0);
   } else {
     ++manager.m_nCurrentIssue;
-    m_app.m_bBusy = true;
-    m_ui.EnableMenuItem(m_app.m_pSysMenu, ScClose, MfDisabled | MfGrayed);
+    m_app.SetBusy(true);
     StartTimer(kNextCheckTimer, 100);
   }
 }
@@ -772,8 +769,7 @@ void CKvdDiagnoseDlg::OnBnClickedBtnFix() {
   view.ShowItem(kFixProgress, true);
   StartTimer(kFixTimer, 10);
   m_app.m_pDiagMgr->StartThread(L"Fix", [this] { Fix(); });
-  m_app.m_bBusy = true;
-  m_ui.EnableMenuItem(m_app.m_pSysMenu, ScClose, MfDisabled | MfGrayed);
+  m_app.SetBusy(true);
   for (int id : {kFix, kHelp, kSkip, kUninstall, kUpdateDriver}) {
     view.ShowItem(id, false);
     view.EnableItem(id, false);

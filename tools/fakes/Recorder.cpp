@@ -7,20 +7,13 @@
 // started. It exits with the number in "<its own path>.exit" when that file exists, else 0.
 #include "platform/win32/Windows.h"
 
+#include "platform/api/Text.h"
+
 #include <cstdio>
 #include <cwchar>
 #include <string>
 
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-  const int bytes =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(bytes > 0 ? bytes - 1 : 0), '\0');
-  if (bytes > 1)
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), bytes, nullptr, nullptr);
-  return out;
-}
 
 std::wstring OwnPath() {
   std::wstring path(32768, L'\0');
@@ -35,7 +28,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const std::wstring self = OwnPath();
   wchar_t folder[MAX_PATH] = {};
   ::GetCurrentDirectoryW(static_cast<DWORD>(std::size(folder)), folder);
-  const std::string line = Utf8(::GetCommandLineW()) + "\t" + Utf8(folder) + "\n";
+  const std::string line = kvd::platform::NarrowUtf8(::GetCommandLineW()) + "\t" +
+                           kvd::platform::NarrowUtf8(folder) + "\n";
   if (FILE* calls = _wfopen((self + L".calls").c_str(), L"ab")) {
     std::fwrite(line.data(), 1, line.size(), calls);
     std::fclose(calls);
