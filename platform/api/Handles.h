@@ -32,6 +32,17 @@ inline UniqueFile MakeUniqueFile(IFileSystem& files, FileHandle handle = kInvali
   return UniqueFile(FileTraits{&files}, handle);
 }
 
+struct FindTraits {
+  using Handle = FileHandle;
+  IFileSystem* files = nullptr;
+  static constexpr Handle Invalid() noexcept { return kInvalidFile; }
+  void Close(Handle handle) const noexcept { files->FindClose(handle); }
+};
+using UniqueFind = UniqueHandle<FindTraits>;
+inline UniqueFind MakeUniqueFind(IFileSystem& files, FileHandle handle = kInvalidFile) {
+  return UniqueFind(FindTraits{&files}, handle);
+}
+
 struct SyncTraits {
   using Handle = SyncHandle;
   ISync* sync = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/api/Types.h"
 
@@ -51,6 +52,12 @@ struct FileAttributeData {
   FileTime lastAccessTime = 0;
   FileTime lastWriteTime = 0;
   std::uint64_t fileSize = 0;
+};
+
+// One entry of a folder listing (WIN32_FIND_DATAW: the parts the program reads).
+struct FindData {
+  std::uint32_t attributes = 0;
+  std::wstring fileName;
 };
 
 // Files and folders (kernel32 file calls, SearchPathW, GetTempFileNameW, SHGetFolderPathW).
@@ -110,6 +117,16 @@ class IFileSystem {
   // SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path): path holds at least
   // MAX_PATH characters. csidl may carry CSIDL_FLAG_CREATE.
   virtual HResult GetFolderPath(int csidl, wchar_t* path) = 0;
+
+  // FindFirstFileW(pattern, out): pattern is a folder and a file mask with '*' and '?'
+  // ("C:\\dir\\*.*"). The entries of a folder that is not a drive's root include "." and "..".
+  // kInvalidFile when nothing matches (ERROR_FILE_NOT_FOUND) or the folder is not there
+  // (ERROR_PATH_NOT_FOUND). The order of the entries is the file system's.
+  virtual FileHandle FindFirstFile(const wchar_t* pattern, FindData* out) = 0;
+  // FindNextFileW: false with ERROR_NO_MORE_FILES after the last entry.
+  virtual bool FindNextFile(FileHandle find, FindData* out) = 0;
+  // FindClose.
+  virtual bool FindClose(FileHandle find) = 0;
 };
 
 }  // namespace kvd::platform

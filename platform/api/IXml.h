@@ -30,6 +30,12 @@ class IXmlDocument {
   // getElementsByTagName(name): every element of exactly that name (case-sensitive) at any
   // depth, in document order, each with its attributes.
   virtual HResult GetElementsByTagName(const wchar_t* name, std::vector<XmlElement>* elements) = 0;
+
+  // selectSingleNode(path) with the XPath selection language, then the node's text (the text of
+  // every text and CDATA node below it, in document order, with the blanks at both ends
+  // removed). S_OK with the text; S_FALSE with an empty text when no node fits; an error for a
+  // path the parser cannot read.
+  virtual HResult SelectSingleNodeText(const wchar_t* path, std::wstring* text) = 0;
 };
 
 // Creates documents: CoCreateInstance(CLSID_DOMDocument30, nullptr, CLSCTX_INPROC_SERVER,

@@ -209,6 +209,33 @@ std::wstring PathRemoveFileSpec(std::wstring_view path) {
   return std::wstring(path.substr(0, last));
 }
 
+bool MatchesFileMask(std::wstring_view name, std::wstring_view mask) {
+  if (mask == L"*.*" || mask == L"*") return true;
+  // Greedy match with one back-track point: the last '*' seen takes one more character each
+  // time the rest fails.
+  std::size_t n = 0;
+  std::size_t m = 0;
+  std::size_t starMask = std::wstring_view::npos;
+  std::size_t starName = 0;
+  while (n < name.size()) {
+    if (m < mask.size() &&
+        (mask[m] == L'?' || ToLowerOrdinal(mask[m]) == ToLowerOrdinal(name[n]))) {
+      ++n;
+      ++m;
+    } else if (m < mask.size() && mask[m] == L'*') {
+      starMask = m++;
+      starName = n;
+    } else if (starMask != std::wstring_view::npos) {
+      m = starMask + 1;
+      n = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == L'*') ++m;
+  return m == mask.size();
+}
+
 std::wstring Trim(std::wstring_view text) {
   const auto blank = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; };
   std::size_t begin = 0;

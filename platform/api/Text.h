@@ -50,6 +50,10 @@ bool PathIsFileSpec(std::wstring_view path);
 // PathRemoveFileSpecW: the folder part (without the trailing separator; "C:\\" stays whole).
 std::wstring PathRemoveFileSpec(std::wstring_view path);
 
+// Whether a file name fits a file mask of FindFirstFileW: '*' is any run of characters, '?' one
+// character, everything else compared without case; "*.*" fits every name, with or without a dot.
+bool MatchesFileMask(std::wstring_view name, std::wstring_view mask);
+
 // Calls `call(buffer, chars)` with growing buffers until the answer fits. `call` returns the
 // characters written without the NUL on success, a value >= chars when the buffer was too
 // small (the size needed or the size given, as the wrapped API answers), or 0 on failure.

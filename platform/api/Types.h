@@ -31,6 +31,7 @@ inline constexpr std::uint32_t InvalidHandle = 6;
 inline constexpr std::uint32_t NotEnoughMemory = 8;
 inline constexpr std::uint32_t InvalidData = 13;
 inline constexpr std::uint32_t SharingViolation = 32;
+inline constexpr std::uint32_t NoMoreFiles = 18;
 inline constexpr std::uint32_t HandleEof = 38;
 inline constexpr std::uint32_t NotSupported = 50;
 inline constexpr std::uint32_t FileExists = 80;

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,9 +10,12 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <ctime>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/api/Text.h"
 #include "platform/native/NativePlatform.h"
@@ -244,6 +248,80 @@ std::uint32_t NativeFileSystem::SearchPath(const wchar_t*, const wchar_t* fileNa
 platform::HResult NativeFileSystem::GetFolderPath(int, wchar_t* path) {
   CopyOut(L"\\tmp", path, 260);
   return platform::hr::Ok;
+}
+
+namespace {
+// Listings are read whole when they start; the handle names one in this table.
+struct Listings {
+  std::mutex mutex;
+  std::map<platform::FileHandle, std::pair<std::vector<platform::FindData>, std::size_t>> open;
+  platform::FileHandle next = 0x40000000;
+};
+Listings& TheListings() {
+  static Listings listings;
+  return listings;
+}
+}  // namespace
+
+platform::FileHandle NativeFileSystem::FindFirstFile(const wchar_t* pattern,
+                                                     platform::FindData* out) {
+  const std::wstring_view text(pattern);
+  const std::size_t split = text.find_last_of(L"\\/");
+  const std::wstring mask(split == std::wstring_view::npos ? text : text.substr(split + 1));
+  const std::string folder =
+      split == std::wstring_view::npos ? std::string(".") : ToNativePath(text.substr(0, split + 1));
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) {
+    errors_.SetLastError(err::PathNotFound);
+    return platform::kInvalidFile;
+  }
+  std::vector<platform::FindData> entries;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::wstring name = platform::WidenUtf8(entry->d_name);
+    if (!platform::MatchesFileMask(name, mask)) continue;
+    struct stat info {};
+    const bool isFolder =
+        ::stat((folder + "/" + entry->d_name).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    entries.push_back({isFolder ? file::AttributeDirectory : file::AttributeArchive, name});
+  }
+  ::closedir(dir);
+  if (entries.empty()) {
+    errors_.SetLastError(err::FileNotFound);
+    return platform::kInvalidFile;
+  }
+  *out = entries.front();
+  Listings& listings = TheListings();
+  std::lock_guard lock(listings.mutex);
+  const platform::FileHandle handle = listings.next++;
+  listings.open[handle] = {std::move(entries), 1};
+  return handle;
+}
+
+bool NativeFileSystem::FindNextFile(platform::FileHandle find, platform::FindData* out) {
+  Listings& listings = TheListings();
+  std::lock_guard lock(listings.mutex);
+  auto it = listings.open.find(find);
+  if (it == listings.open.end()) {
+    errors_.SetLastError(err::InvalidHandle);
+    return false;
+  }
+  auto& [entries, next] = it->second;
+  if (next >= entries.size()) {
+    errors_.SetLastError(err::NoMoreFiles);
+    return false;
+  }
+  *out = entries[next++];
+  return true;
+}
+
+bool NativeFileSystem::FindClose(platform::FileHandle find) {
+  Listings& listings = TheListings();
+  std::lock_guard lock(listings.mutex);
+  if (listings.open.erase(find) == 0) {
+    errors_.SetLastError(err::InvalidHandle);
+    return false;
+  }
+  return true;
 }
 
 std::uint32_t NativeClock::GetTickCount() {

@@ -42,6 +42,9 @@ class NativeFileSystem : public platform::IFileSystem {
   std::uint32_t SearchPath(const wchar_t* path, const wchar_t* fileName, const wchar_t* extension,
                            std::uint32_t chars, wchar_t* buffer) override;
   platform::HResult GetFolderPath(int csidl, wchar_t* path) override;
+  platform::FileHandle FindFirstFile(const wchar_t* pattern, platform::FindData* out) override;
+  bool FindNextFile(platform::FileHandle find, platform::FindData* out) override;
+  bool FindClose(platform::FileHandle find) override;
 
  private:
   NativeErrors& errors_;

@@ -709,6 +709,89 @@ platform::HResult SimFileSystem::GetFolderPath(int csidl, wchar_t* path) {
   return platform::hr::Ok;
 }
 
+FileHandle SimFileSystem::FindFirstFile(const wchar_t* pattern, platform::FindData* out) {
+  if (auto fault = calls_.Enter("FindFirstFile")) {
+    errors_.SetThreadError(*fault);
+    return kInvalidFile;
+  }
+  if (pattern == nullptr || out == nullptr) {
+    errors_.SetThreadError(err::InvalidParameter);
+    return kInvalidFile;
+  }
+  const std::wstring_view text(pattern);
+  const std::size_t split = text.find_last_of(L"\\/");
+  const std::wstring_view mask = split == std::wstring_view::npos ? text : text.substr(split + 1);
+  const std::wstring_view folderText =
+      split == std::wstring_view::npos ? std::wstring_view(L".") : text.substr(0, split + 1);
+  std::lock_guard lock(mutex_);
+  const Parsed parsed = ParseLocked(folderText);
+  const Found found =
+      parsed.error != 0 ? Found{parsed.error, nullptr, nullptr} : FindLocked(parsed.parts);
+  if (found.error != 0 || !found.node || !found.node->folder) {
+    errors_.SetThreadError(
+        found.error != 0 && found.error != err::FileNotFound ? found.error : err::PathNotFound);
+    return kInvalidFile;
+  }
+  Listing listing;
+  const auto add = [&](const std::wstring& name, const Node& node) {
+    if (!platform::MatchesFileMask(name, mask)) return;
+    platform::FindData entry;
+    entry.fileName = name;
+    entry.attributes = node.folder
+                           ? (node.attributes | file::AttributeDirectory)
+                           : (node.attributes != 0 ? node.attributes : file::AttributeNormal);
+    listing.entries.push_back(std::move(entry));
+  };
+  if (!parsed.parts.empty()) {  // a drive's root has no "." and ".."
+    add(L".", *found.node);
+    add(L"..", *found.node->parent);
+  }
+  for (const auto& [key, child] : found.node->children) add(child->name, *child);
+  if (listing.entries.empty()) {
+    errors_.SetThreadError(err::FileNotFound);
+    return kInvalidFile;
+  }
+  *out = listing.entries.front();
+  listing.next = 1;
+  const FileHandle handle = calls_.NextHandle();
+  finds_[handle] = std::move(listing);
+  errors_.SetThreadError(err::Success);
+  return handle;
+}
+
+bool SimFileSystem::FindNextFile(FileHandle find, platform::FindData* out) {
+  if (auto fault = calls_.Enter("FindNextFile")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  auto it = finds_.find(find);
+  if (it == finds_.end() || out == nullptr) {
+    errors_.SetThreadError(err::InvalidHandle);
+    return false;
+  }
+  Listing& listing = it->second;
+  if (listing.next >= listing.entries.size()) {
+    errors_.SetThreadError(err::NoMoreFiles);
+    return false;
+  }
+  *out = listing.entries[listing.next++];
+  return true;
+}
+
+bool SimFileSystem::FindClose(FileHandle find) {
+  if (auto fault = calls_.Enter("FindClose")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  if (finds_.erase(find) == 0) {
+    errors_.SetThreadError(err::InvalidHandle);
+    return false;
+  }
+  return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Set-up and inspection
 
@@ -843,7 +926,7 @@ std::wstring SimFileSystem::CurrentFolder() const {
 
 std::size_t SimFileSystem::OpenHandleCount() const {
   std::lock_guard lock(mutex_);
-  return opens_.size();
+  return opens_.size() + finds_.size();  // listings are handles too
 }
 
 }  // namespace kvd::sim

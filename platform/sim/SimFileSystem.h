@@ -54,6 +54,11 @@ class SimFileSystem final : public platform::IFileSystem {
   // is "C:\Windows\System32", the name Windows gives a WoW64 process too (its redirector, not
   // modelled here, would map it to SysWOW64).
   platform::HResult GetFolderPath(int csidl, wchar_t* path) override;
+  // A listing is taken whole when it starts: entries made or removed later are not seen. "."
+  // and ".." first, then the entries by lower-case name.
+  platform::FileHandle FindFirstFile(const wchar_t* pattern, platform::FindData* out) override;
+  bool FindNextFile(platform::FileHandle find, platform::FindData* out) override;
+  bool FindClose(platform::FileHandle find) override;
 
   // Set-up and inspection (not counted, never faulted). Paths as for the ports; a path that
   // cannot name a file or folder throws std::invalid_argument.
@@ -97,6 +102,10 @@ class SimFileSystem final : public platform::IFileSystem {
     std::uint32_t share = 0;
     std::uint64_t position = 0;
   };
+  struct Listing {
+    std::vector<platform::FindData> entries;
+    std::size_t next = 0;
+  };
   struct Parsed {
     std::uint32_t error = 0;
     std::vector<std::wstring> parts;  // components below C:\ in the case given
@@ -127,6 +136,7 @@ class SimFileSystem final : public platform::IFileSystem {
   bool wow64_ = true;
   std::vector<std::wstring> current_;
   std::map<platform::FileHandle, Open> opens_;
+  std::map<platform::FileHandle, Listing> finds_;
 };
 
 }  // namespace kvd::sim

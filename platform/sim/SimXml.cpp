@@ -17,7 +17,9 @@ namespace {
 namespace file = platform::file;
 using platform::HResult;
 
-constexpr HResult kFalse = 1;  // S_FALSE: what a failed load answers
+constexpr HResult kFalse = 1;  // S_FALSE: what a failed load or a selection of nothing answers
+// What the system's parser answers for a path it cannot read (E_FAIL).
+constexpr HResult kInvalidPath = platform::hr::Fail;
 
 // The encoding named in the XML declaration, lower-cased, or empty.
 std::string DeclaredEncoding(const std::vector<std::uint8_t>& bytes) {
@@ -98,6 +100,41 @@ class SimXmlDocument final : public platform::IXmlDocument {
     walker.wanted = &wanted;
     walker.out = elements;
     document_.traverse(walker);
+    return platform::hr::Ok;
+  }
+
+  HResult SelectSingleNodeText(const wchar_t* path, std::wstring* text) override {
+    text->clear();
+    pugi::xpath_node found;
+    try {
+      found = document_.select_node(platform::NarrowUtf8(path).c_str());
+    } catch (const pugi::xpath_exception&) {
+      return kInvalidPath;
+    }
+    if (!found) return kFalse;
+    std::string collected;
+    if (found.attribute()) {
+      collected = found.attribute().value();
+    } else {
+      struct Texts : pugi::xml_tree_walker {
+        std::string* out;
+        bool for_each(pugi::xml_node& node) override {
+          if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
+            *out += node.value();
+          }
+          return true;
+        }
+      } texts;
+      texts.out = &collected;
+      const pugi::xml_node node = found.node();
+      if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
+        collected = node.value();
+      } else {
+        pugi::xml_node copy = node;
+        copy.traverse(texts);
+      }
+    }
+    *text = platform::Trim(platform::WidenUtf8(collected));
     return platform::hr::Ok;
   }
 

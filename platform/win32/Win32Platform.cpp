@@ -26,6 +26,7 @@ static_assert(wait::kMaximumWaitObjects == MAXIMUM_WAIT_OBJECTS);
 static_assert(err::InvalidFunction == ERROR_INVALID_FUNCTION);
 static_assert(err::FileNotFound == ERROR_FILE_NOT_FOUND);
 static_assert(err::PathNotFound == ERROR_PATH_NOT_FOUND);
+static_assert(err::NoMoreFiles == ERROR_NO_MORE_FILES);
 static_assert(err::AccessDenied == ERROR_ACCESS_DENIED);
 static_assert(err::InvalidHandle == ERROR_INVALID_HANDLE);
 static_assert(err::NotEnoughMemory == ERROR_NOT_ENOUGH_MEMORY);
@@ -293,6 +294,29 @@ std::uint32_t Win32FileSystem::SearchPath(const wchar_t* path, const wchar_t* fi
 HResult Win32FileSystem::GetFolderPath(int csidl, wchar_t* path) {
   return ::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path);
 }
+
+namespace {
+void FromFindData(const WIN32_FIND_DATAW& data, FindData* out) {
+  out->attributes = data.dwFileAttributes;
+  out->fileName = data.cFileName;
+}
+}  // namespace
+
+FileHandle Win32FileSystem::FindFirstFile(const wchar_t* pattern, FindData* out) {
+  WIN32_FIND_DATAW data{};
+  const HANDLE find = ::FindFirstFileW(pattern, &data);
+  if (find != INVALID_HANDLE_VALUE) FromFindData(data, out);
+  return FromHandle(find);
+}
+
+bool Win32FileSystem::FindNextFile(FileHandle find, FindData* out) {
+  WIN32_FIND_DATAW data{};
+  if (!::FindNextFileW(ToHandle(find), &data)) return false;
+  FromFindData(data, out);
+  return true;
+}
+
+bool Win32FileSystem::FindClose(FileHandle find) { return ::FindClose(ToHandle(find)) != FALSE; }
 
 // --- Environment, process ------------------------------------------------------------------------
 

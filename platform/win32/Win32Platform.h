@@ -50,6 +50,9 @@ class Win32FileSystem final : public IFileSystem {
   std::uint32_t SearchPath(const wchar_t* path, const wchar_t* fileName, const wchar_t* extension,
                            std::uint32_t chars, wchar_t* buffer) override;
   HResult GetFolderPath(int csidl, wchar_t* path) override;
+  FileHandle FindFirstFile(const wchar_t* pattern, FindData* out) override;
+  bool FindNextFile(FileHandle find, FindData* out) override;
+  bool FindClose(FileHandle find) override;
 };
 
 class Win32Environment final : public IEnvironment {

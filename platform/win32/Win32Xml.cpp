@@ -3,6 +3,7 @@
 
 #include "platform/win32/Windows.h"
 
+#include "platform/api/Text.h"
 #include "platform/win32/Owners.h"
 
 // SDK headers that need <windows.h> before them.
@@ -71,7 +72,30 @@ class MsxmlDocument final : public IXmlDocument {
 
     ComRef<IXMLDOMDocumentType> doctype;
     if (document_->get_doctype(doctype.put()) == S_OK && doctype) return S_FALSE;
+    // Paths are XPath, whatever this version of the parser takes by default.
+    VARIANT language;
+    ::VariantInit(&language);
+    language.vt = VT_BSTR;
+    language.bstrVal = ::SysAllocString(L"XPath");
+    Bstr selection(L"SelectionLanguage");
+    document_->setProperty(selection.get(), language);
+    ::VariantClear(&language);
     *loaded = true;
+    return S_OK;
+  }
+
+  HResult SelectSingleNodeText(const wchar_t* path, std::wstring* text) override {
+    text->clear();
+    Bstr query(path);
+    ComRef<IXMLDOMNode> node;
+    const HRESULT result = document_->selectSingleNode(query.get(), node.put());
+    if (FAILED(result)) return result;
+    if (result != S_OK || !node) return S_FALSE;
+    Bstr value;
+    if (FAILED(node->get_text(value.put()))) return E_FAIL;
+    // get_text already drops the blanks at both ends unless white space is preserved; the
+    // same rule is applied here so that both parsers answer one text.
+    *text = Trim(value.str());
     return S_OK;
   }
 

@@ -40,6 +40,8 @@ static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W ca
 #undef CreateMutex
 #undef DeleteFile
 #undef ExpandEnvironmentStrings
+#undef FindFirstFile
+#undef FindNextFile
 #undef FormatMessage
 #undef GetCommandLine
 #undef GetFileAttributesEx

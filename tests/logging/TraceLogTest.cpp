@@ -77,6 +77,13 @@ class FaultingFiles : public kvd::platform::IFileSystem {
                                 wchar_t* t) override {
     return inner_.GetTempFileName(p, x, u, t);
   }
+  kvd::platform::FileHandle FindFirstFile(const wchar_t* p, kvd::platform::FindData* o) override {
+    return inner_.FindFirstFile(p, o);
+  }
+  bool FindNextFile(kvd::platform::FileHandle h, kvd::platform::FindData* o) override {
+    return inner_.FindNextFile(h, o);
+  }
+  bool FindClose(kvd::platform::FileHandle h) override { return inner_.FindClose(h); }
   std::uint32_t GetLongPathName(const wchar_t* s, wchar_t* l, std::uint32_t c) override {
     return inner_.GetLongPathName(s, l, c);
   }

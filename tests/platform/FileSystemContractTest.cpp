@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -353,6 +354,43 @@ TEST_P(FileSystemContract, KnownFoldersExist) {
     ASSERT_TRUE(files().GetFileAttributesEx(path, &data)) << NarrowUtf8(text);
     EXPECT_NE(data.attributes & file::AttributeDirectory, 0u);
   }
+}
+
+// A listing gives every entry that fits the mask once, "." and ".." included, folders marked,
+// then ERROR_NO_MORE_FILES; nothing fitting and no folder are told apart.
+TEST_P(FileSystemContract, ListingsGiveEachFittingEntryOnce) {
+  ASSERT_TRUE(files().CreateDirectory(In(L"Suite").c_str()));
+  ASSERT_TRUE(files().CreateDirectory(In(L"Suite\\Lumeq LQ3100").c_str()));
+  Put(In(L"Suite\\properties.ini"), "x");
+  Put(In(L"Suite\\Uninstall.exe"), "MZ");
+
+  const auto list = [&](const std::wstring& mask) {
+    std::map<std::wstring, bool> names;  // name -> is a folder
+    FindData entry;
+    UniqueFind find =
+        MakeUniqueFind(files(), files().FindFirstFile((In(L"Suite\\") + mask).c_str(), &entry));
+    if (!find.valid()) return names;
+    do {
+      EXPECT_TRUE(
+          names.emplace(entry.fileName, (entry.attributes & file::AttributeDirectory) != 0).second)
+          << NarrowUtf8(entry.fileName) << " twice";
+    } while (files().FindNextFile(find.get(), &entry));
+    EXPECT_EQ(errors().GetLastError(), err::NoMoreFiles);
+    return names;
+  };
+  const std::map<std::wstring, bool> all = {{L".", true},
+                                            {L"..", true},
+                                            {L"Lumeq LQ3100", true},
+                                            {L"properties.ini", false},
+                                            {L"Uninstall.exe", false}};
+  EXPECT_EQ(list(L"*.*"), all);
+  EXPECT_EQ(list(L"*.EXE"), (std::map<std::wstring, bool>{{L"Uninstall.exe", false}}));
+
+  FindData entry;
+  EXPECT_EQ(files().FindFirstFile(In(L"Suite\\*.dat").c_str(), &entry), kInvalidFile);
+  EXPECT_EQ(errors().GetLastError(), err::FileNotFound);
+  EXPECT_EQ(files().FindFirstFile(In(L"Missing\\*.*").c_str(), &entry), kInvalidFile);
+  EXPECT_EQ(errors().GetLastError(), err::PathNotFound);
 }
 
 INSTANTIATE_TEST_SUITE_P(All, FileSystemContract, ::testing::ValuesIn(test::AllTargets()),

@@ -32,5 +32,31 @@ TEST(Text, TrimAndStoredForms) {
   }
 }
 
+TEST(Text, FileMasks) {
+  struct Case {
+    const wchar_t* name;
+    const wchar_t* mask;
+    bool fits;
+  };
+  const Case cases[] = {
+      {L"Lumeq LQ3100", L"*.*", true},  // no dot, still every name
+      {L".", L"*.*", true},
+      {L"setup.EXE", L"*.exe", true},
+      {L"setup.exe.bak", L"*.exe", false},
+      {L"a.b.exe", L"*.exe", true},  // the star takes back what a first try ate
+      {L"qvclean01.exe", L"qvclean0?.exe", true},
+      {L"qvclean1.exe", L"qvclean0?.exe", false},
+      {L"InstallerConfig.xml", L"installerconfig.xml", true},
+      {L"x", L"", false},
+      {L"", L"*", true},
+      {L"abc", L"a*b*c*", true},
+      {L"abd", L"a*c", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(NarrowUtf8(std::wstring(c.name) + L" / " + c.mask));
+    EXPECT_EQ(MatchesFileMask(c.name, c.mask), c.fits);
+  }
+}
+
 }  // namespace
 }  // namespace kvd::platform

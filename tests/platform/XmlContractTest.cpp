@@ -162,6 +162,44 @@ TEST_P(XmlContract, ALargeFile) {
   EXPECT_EQ(strings.back()[0].second, L"K" + std::to_wstring(count - 1));
 }
 
+// The first node a path selects gives its text, trimmed, with entities resolved and the text
+// of its children joined; a path that selects nothing is S_FALSE, one that is no path an error.
+TEST_P(XmlContract, SelectedNodeText) {
+  const std::wstring path =
+      Put(L"config.xml",
+          Utf8("<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
+               "<InstallerConfigXML><cfgProductInfo><Models>\r\n"
+               "  <Model><UsbID>\r\n    VID_2F8D&amp;PID_0310 </UsbID></Model>\r\n"
+               "  <Model><UsbID>VID_2F8D&amp;PID_0311</UsbID><Empty/><Mixed>a<b>b</b><![CDATA[c]]>"
+               "</Mixed></Model>\r\n"
+               "</Models></cfgProductInfo></InstallerConfigXML>\r\n"));
+  std::unique_ptr<IXmlDocument> document;
+  ASSERT_EQ(machine_->Ports().xml.CreateDocument(&document), hr::Ok);
+  bool loaded = false;
+  document->Load(path.c_str(), &loaded);
+  ASSERT_TRUE(loaded);
+  struct Case {
+    const wchar_t* path;
+    HResult result;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {L"/InstallerConfigXML/cfgProductInfo/Models/Model/UsbID", hr::Ok, L"VID_2F8D&PID_0310"},
+      {L"/InstallerConfigXML/cfgProductInfo/Models/Model/Empty", hr::Ok, L""},
+      {L"//Mixed", hr::Ok, L"abc"},
+      {L"/InstallerConfigXML/cfgProductInfo/Models/Model/usbid", 1, L""},  // names keep case
+      {L"/Nothing", 1, L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(NarrowUtf8(c.path));
+    std::wstring text = L"stale";
+    EXPECT_EQ(document->SelectSingleNodeText(c.path, &text), c.result);
+    EXPECT_EQ(text, c.text);
+  }
+  std::wstring text;
+  EXPECT_FALSE(hr::Succeeded(document->SelectSingleNodeText(L"/a[", &text)));
+}
+
 INSTANTIATE_TEST_SUITE_P(All, XmlContract, ::testing::ValuesIn(test::AllTargets()),
                          test::TargetName());
 
