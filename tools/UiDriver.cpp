@@ -9,6 +9,9 @@
 //   kvd_ui_driver hold-mutex <name> <seconds>   holds a named mutex, as a running instance does
 //   kvd_ui_driver read-box <caption> <ms>       waits for a message box with that caption, prints
 //                                               its text (UTF-8) and presses its OK button
+//   kvd_ui_driver answer-box <caption> <ms> <button>
+//                                               the same, pressing the button with that id
+//                                               (6 Yes, 7 No, 1 OK, 2 Cancel)
 //   kvd_ui_driver wait-window <title> <ms>      waits for a visible top-level window with exactly
 //                                               that title (any class): prints its handle (0x1a2b)
 //   kvd_ui_driver wait-control <window> <id> <ms>
@@ -24,6 +27,9 @@
 //   kvd_ui_driver select-row <window> <id> <row>
 //                                               selects and focuses a row as a click does
 //   kvd_ui_driver click <window> <id>           posts BM_CLICK to a visible, enabled button
+//   kvd_ui_driver command <window> <id>         posts WM_COMMAND (id, BN_CLICKED) to the parent of
+//                                               the control with that id, shown or not: the
+//                                               handler of a button no result offers yet
 //   kvd_ui_driver send <window> <message> <wparam> <lparam>
 //                                               SendMessageTimeout (5 s): prints the result
 //   kvd_ui_driver post <window> <message> <wparam> <lparam>
@@ -83,7 +89,7 @@ int HoldMutex(const wchar_t* name, int seconds) {
   return 0;
 }
 
-int ReadBox(const wchar_t* caption, int milliseconds) {
+int ReadBox(const wchar_t* caption, int milliseconds, int button = IDOK) {
   for (int waited = 0; waited < milliseconds; waited += 100) {
     // The program's own windows are dialogs with the same caption: the box is the one with a
     // message text (its static control, id 0xFFFF).
@@ -100,9 +106,10 @@ int ReadBox(const wchar_t* caption, int milliseconds) {
       HWND text = ::GetDlgItem(box, 0xFFFF);
       std::printf("%s\n", Utf8(text != nullptr ? TextOf(text) : std::wstring()).c_str());
       std::fflush(stdout);
-      HWND ok = ::GetDlgItem(box, IDOK);
-      if (ok != nullptr) {
-        ::SendMessageW(ok, BM_CLICK, 0, 0);
+      HWND pressed = ::GetDlgItem(box, button);
+      if (pressed != nullptr) {
+        // Posted: the box's owner may be busy with what the answer starts.
+        ::PostMessageW(pressed, BM_CLICK, 0, 0);
       } else {
         ::PostMessageW(box, WM_CLOSE, 0, 0);
       }
@@ -448,6 +455,7 @@ std::optional<std::wstring> ColumnText(HWND list, int column) {
 int HoldMutexCommand(wchar_t** args) { return HoldMutex(args[0], _wtoi(args[1])); }
 
 int ReadBoxCommand(wchar_t** args) { return ReadBox(args[0], _wtoi(args[1])); }
+int AnswerBoxCommand(wchar_t** args) { return ReadBox(args[0], _wtoi(args[1]), _wtoi(args[2])); }
 
 int WaitWindowCommand(wchar_t** args) {
   const std::optional<long long> ms = ParseNumber(args[1]);
@@ -598,6 +606,17 @@ int ClickCommand(wchar_t** args) {
   }
   // Posted: a button that opens a modal dialog would keep a sent BM_CLICK from returning.
   return ::PostMessageW(button, BM_CLICK, 0, 0) != 0 ? kOk : kFailed;
+}
+
+int CommandCommand(wchar_t** args) {
+  int exit_code = kOk;
+  HWND control = ControlArg(args[0], args[1], &exit_code);
+  if (control == nullptr) return exit_code;
+  const int id = ::GetDlgCtrlID(control);
+  return ::PostMessageW(::GetParent(control), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(control)) != 0
+             ? kOk
+             : kFailed;
 }
 
 struct MessageArgs {
@@ -818,7 +837,9 @@ constexpr Command kCommands[] = {
     {L"list-rows", 2, "list-rows <window> <id>", ListRowsCommand, false},
     {L"list-columns", 2, "list-columns <window> <id>", ListColumnsCommand, false},
     {L"select-row", 3, "select-row <window> <id> <row>", SelectRowCommand, false},
+    {L"answer-box", 3, "answer-box <caption> <ms> <button>", AnswerBoxCommand, true},
     {L"click", 2, "click <window> <id>", ClickCommand, false},
+    {L"command", 2, "command <window> <id>", CommandCommand, false},
     {L"send", 4, "send <window> <message> <wparam> <lparam>", SendCommand, false},
     {L"post", 4, "post <window> <message> <wparam> <lparam>", PostCommand, false},
     {L"syscommand", 2, "syscommand <window> <command>", SysCommandCommand, false},

@@ -697,22 +697,16 @@ void CKvdDiagnoseDlg::OnBnClickedBtnUninstall() {
   const _DeviceDetails* device = Device();
   if (device == nullptr) return;
   const _DeviceDetails record = *device;
-  CL2Uninstall uninstall(m_app.Ports());
-  if (record.bOstrel) {
-    m_ui.BeginWaitCursor();
-    const bool removed = uninstall.UnInstallMsi(record.strDeviceDesc);
-    m_ui.EndWaitCursor();
-    if (!removed) {
-      m_app.Ports().shell.MessageBox(
-          GetSafeHwnd(), GlobalLag.GetString(L"UNINSTALL_FAIL_MSG").c_str(),
-          GlobalLag.GetString(L"TITLE").c_str(), mb::Ok | mb::IconWarning);
-    }
-    return;
+  // The Windows Installer removal runs here, with its own windows; the others only start a
+  // program.
+  if (record.bOstrel) m_ui.BeginWaitCursor();
+  const bool done = kvd::repair::UninstallDeviceSoftware(m_app.Ports(), record);
+  if (record.bOstrel) m_ui.EndWaitCursor();
+  if (!done) {
+    m_app.Ports().shell.MessageBox(GetSafeHwnd(),
+                                   GlobalLag.GetString(L"UNINSTALL_FAIL_MSG").c_str(),
+                                   GlobalLag.GetString(L"TITLE").c_str(), mb::Ok | mb::IconWarning);
   }
-  // PLACEHOLDER: the scrubber and the two Lumeq uninstallers are not part of this version (no
-  // check of this version offers the button to those devices); the request is only logged, and
-  // nothing claims success or failure.
-  KVD_LOG(kind::Info, L"Uninstalling this device's software is not available in this version.");
 }
 
 void CKvdDiagnoseDlg::OnBnClickedBtnQvupdate() {

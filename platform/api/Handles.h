@@ -1,5 +1,10 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "platform/api/Platform.h"
 #include "platform/api/UniqueHandle.h"
 
@@ -41,6 +46,27 @@ struct FindTraits {
 using UniqueFind = UniqueHandle<FindTraits>;
 inline UniqueFind MakeUniqueFind(IFileSystem& files, FileHandle handle = kInvalidFile) {
   return UniqueFind(FindTraits{&files}, handle);
+}
+
+// The whole file through the port (opened for reading, sharing reading and writing), or
+// nothing when it cannot be opened or a read fails.
+inline std::optional<std::vector<std::uint8_t>> ReadWholeFile(IFileSystem& files,
+                                                              const std::wstring& path) {
+  UniqueFile handle = MakeUniqueFile(
+      files, files.CreateFile(path.c_str(), file::GenericRead, file::ShareRead | file::ShareWrite,
+                              file::OpenExisting, file::AttributeNormal));
+  if (!handle.valid()) return std::nullopt;
+  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> chunk(65536);
+  for (;;) {
+    std::uint32_t got = 0;
+    if (!files.ReadFile(handle.get(), chunk.data(), static_cast<std::uint32_t>(chunk.size()),
+                        &got)) {
+      return std::nullopt;
+    }
+    if (got == 0) return bytes;
+    bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
+  }
 }
 
 struct SyncTraits {

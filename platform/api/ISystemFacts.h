@@ -124,6 +124,7 @@ class IShell {
 
 namespace sw {
 inline constexpr int Hide = 0;
+inline constexpr int ShowNormal = 1;
 inline constexpr int Show = 5;
 }  // namespace sw
 

@@ -209,6 +209,18 @@ std::wstring PathRemoveFileSpec(std::wstring_view path) {
   return std::wstring(path.substr(0, last));
 }
 
+std::wstring DecodeTextFile(const std::vector<std::uint8_t>& bytes) {
+  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+    std::wstring text;
+    text.reserve(bytes.size() / 2);
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      text.push_back(static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8)));
+    }
+    return text;
+  }
+  return std::wstring(bytes.begin(), bytes.end());
+}
+
 bool MatchesFileMask(std::wstring_view name, std::wstring_view mask) {
   if (mask == L"*.*" || mask == L"*") return true;
   // Greedy match with one back-track point: the last '*' seen takes one more character each

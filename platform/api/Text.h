@@ -24,6 +24,10 @@ void AppendUtf16Bytes(std::wstring_view text, std::vector<std::uint8_t>& out);
 // Number of UTF-16 code units the text takes.
 std::size_t Utf16Length(std::wstring_view text);
 
+// A text file as the profile functions and the program's line readers take it: UTF-16LE when it
+// starts with that byte-order mark (which is dropped), else one character a byte (Latin-1).
+std::wstring DecodeTextFile(const std::vector<std::uint8_t>& bytes);
+
 // Conversions between UTF-8 and wide text (for narrow compiler and C run-time names).
 std::wstring WidenUtf8(std::string_view text);
 std::string NarrowUtf8(std::wstring_view text);

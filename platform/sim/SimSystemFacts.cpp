@@ -307,6 +307,11 @@ std::intptr_t SimShell::ShellExecute(std::uintptr_t owner, const wchar_t* verb, 
   auto optional = [](const wchar_t* text) {
     return text != nullptr ? std::optional<std::wstring>(text) : std::nullopt;
   };
+  const std::wstring_view target = file != nullptr ? file : L"";
+  if (target.size() > 2 && target[1] == L':' && !files_.Exists(target)) {
+    errors_.SetThreadError(platform::err::FileNotFound);
+    return 2;  // SE_ERR_FNF
+  }
   std::lock_guard lock(mutex_);
   executed_.push_back({owner, verb != nullptr ? verb : L"", file != nullptr ? file : L"",
                        optional(parameters), optional(directory), show});
@@ -488,17 +493,6 @@ std::wstring TrimBlanks(std::wstring_view text) {
   return std::wstring(text.substr(begin, end - begin));
 }
 
-std::wstring DecodeIni(const std::vector<std::uint8_t>& bytes) {
-  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
-    std::wstring text;
-    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      text.push_back(static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8)));
-    }
-    return text;
-  }
-  return std::wstring(bytes.begin(), bytes.end());
-}
-
 // Calls `entry(line)` for every entry line of `section` (blanks trimmed, comments and empty lines
 // left out), in file order, until it answers false.
 template <class Entry>
@@ -529,7 +523,7 @@ std::uint32_t SimIniFiles::GetPrivateProfileString(const wchar_t* section, const
   std::wstring value = defaultValue != nullptr ? defaultValue : L"";
   const auto bytes = file != nullptr ? files_.GetFile(file) : std::nullopt;
   if (bytes && section != nullptr && key != nullptr) {
-    ForEachEntry(DecodeIni(*bytes), section, [&](const std::wstring& line) {
+    ForEachEntry(platform::DecodeTextFile(*bytes), section, [&](const std::wstring& line) {
       const std::size_t equals = line.find(L'=');
       if (equals == std::wstring::npos) return true;
       if (!platform::EqualsNoCase(TrimBlanks(line.substr(0, equals)), key)) return true;
@@ -554,7 +548,7 @@ std::uint32_t SimIniFiles::GetPrivateProfileSection(const wchar_t* section, wcha
   std::wstring list;
   const auto bytes = file != nullptr ? files_.GetFile(file) : std::nullopt;
   if (bytes && section != nullptr) {
-    ForEachEntry(DecodeIni(*bytes), section, [&](const std::wstring& line) {
+    ForEachEntry(platform::DecodeTextFile(*bytes), section, [&](const std::wstring& line) {
       const std::size_t equals = line.find(L'=');
       list += equals == std::wstring::npos
                   ? line

@@ -123,7 +123,9 @@ class SimShell final : public platform::IShell {
                      platform::ProcessInformation* out) override;
   int MessageBox(std::uintptr_t owner, const wchar_t* text, const wchar_t* caption,
                  std::uint32_t type) override;
-  // Recorded; answers 42 (success) unless a fault is injected, which answers its code.
+  // Recorded; answers 42 (success) unless a fault is injected, which answers its code, or the
+  // file is a full path ("C:\\...") that is not on the machine, which answers
+  // SE_ERR_FNF (2), is not recorded, and sets ERROR_FILE_NOT_FOUND. Addresses always open.
   std::intptr_t ShellExecute(std::uintptr_t owner, const wchar_t* verb, const wchar_t* file,
                              const wchar_t* parameters, const wchar_t* directory,
                              int show) override;

@@ -46,8 +46,9 @@ class SimXmlDocument final : public platform::IXmlDocument {
   HResult Load(const wchar_t* path, bool* loaded) override {
     *loaded = false;
     document_.reset();
-    std::vector<std::uint8_t> bytes;
-    if (!Read(path, bytes)) return kFalse;
+    const auto read = platform::ReadWholeFile(files_, path);
+    if (!read) return kFalse;
+    const std::vector<std::uint8_t>& bytes = *read;
 
     // A byte-order mark decides; without one, the declaration may name Latin-1, which the
     // parser must be told. Any other named encoding besides the Unicode ones is refused, as
@@ -139,20 +140,6 @@ class SimXmlDocument final : public platform::IXmlDocument {
   }
 
  private:
-  bool Read(const wchar_t* path, std::vector<std::uint8_t>& bytes) {
-    auto handle = platform::MakeUniqueFile(
-        files_, files_.CreateFile(path, file::GenericRead, file::ShareRead, file::OpenExisting,
-                                  file::AttributeNormal));
-    if (!handle.valid()) return false;
-    std::uint8_t chunk[65536];
-    for (;;) {
-      std::uint32_t got = 0;
-      if (!files_.ReadFile(handle.get(), chunk, sizeof chunk, &got)) return false;
-      if (got == 0) return true;
-      bytes.insert(bytes.end(), chunk, chunk + got);
-    }
-  }
-
   platform::IFileSystem& files_;
   pugi::xml_document document_;
 };

@@ -68,23 +68,7 @@ inline void DeleteTree(platform::IRegistry& registry, platform::HKey root,
   registry.DeleteKeyEx(root, path.c_str(), 0);
 }
 
-// The whole file, or nothing when it cannot be opened.
-inline std::optional<std::vector<std::uint8_t>> ReadWholeFile(platform::IFileSystem& files,
-                                                              const std::wstring& path) {
-  auto handle = platform::MakeUniqueFile(
-      files, files.CreateFile(path.c_str(), platform::file::GenericRead,
-                              platform::file::ShareRead | platform::file::ShareWrite,
-                              platform::file::OpenExisting, platform::file::AttributeNormal));
-  if (!handle.valid()) return std::nullopt;
-  std::vector<std::uint8_t> bytes;
-  std::uint8_t chunk[4096];
-  for (;;) {
-    std::uint32_t got = 0;
-    if (!files.ReadFile(handle.get(), chunk, sizeof chunk, &got) || got == 0) break;
-    bytes.insert(bytes.end(), chunk, chunk + got);
-  }
-  return bytes;
-}
+using platform::ReadWholeFile;
 
 // A UTF-16LE text file as text (every character, NULs included, no decoding stop).
 inline std::wstring DecodeUtf16(const std::vector<std::uint8_t>& bytes) {

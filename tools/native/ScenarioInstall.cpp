@@ -1,9 +1,9 @@
 // Installs scenario files into a Wine prefix: registry values through a generated .reg file and
-// regedit, files into drive_c. Run natively, with WINEPREFIX naming the prefix:
+// reg import, files into drive_c. Run natively, with WINEPREFIX naming the prefix:
 //   kvd_scenario_install tests/scenarios/usb-aio-composite.xml [more.xml ...]
 // What Wine does not model (node presence, problem numbers, hosts other than loopback) is
 // reported and left out. A file path that would leave the prefix's drive_c (a ".." part, a
-// link out of it) is refused, and the import is read back: regedit answers 0 whatever it did.
+// link out of it) is refused, and the import is read back rather than trusted by its exit code.
 #include <unistd.h>
 
 #include <algorithm>
@@ -63,7 +63,7 @@ fs::path InPrefix(const fs::path& prefix, const std::wstring& windowsPath) {
   return at;
 }
 
-// The last value of every import, read back with reg.exe: present only when regedit took the
+// The last value of every import, read back with reg.exe: present only when the import took the
 // whole file.
 const char* const kMarkerKey = "HKEY_CURRENT_USER\\Software\\KvdScenarioInstall";
 
@@ -114,11 +114,14 @@ int main(int argc, char** argv) {
         out.write(reinterpret_cast<const char*>(bytes.data()),
                   static_cast<std::streamsize>(bytes.size()));
       }
-      // Output redirected: a wineserver started here would hold our caller's pipes open.
-      const std::string command =
-          "wine regedit /S 'Z:" + fs::absolute(reg).string() + "' </dev/null >/dev/null 2>&1";
+      // Output redirected: a wineserver started here would hold our caller's pipes open. The
+      // file names the keys as they are stored (HKLM\SOFTWARE\Wow6432Node for the 32-bit
+      // view), so it is imported into the 64-bit view: regedit as "wine" starts it runs as a
+      // 32-bit program and would redirect every HKLM\SOFTWARE key once more.
+      const std::string command = "wine reg import 'Z:" + fs::absolute(reg).string() +
+                                  "' /reg:64 </dev/null >/dev/null 2>&1";
       if (std::system(command.c_str()) != 0 || !Imported(marker)) {
-        throw std::runtime_error("regedit did not import " + std::string(argv[i]));
+        throw std::runtime_error("reg import did not take " + std::string(argv[i]));
       }
       fs::remove(reg);
       for (const auto& node : scenario.nodes) {
