@@ -32,9 +32,11 @@ kvd_wait_host
 for _ in $(seq 1 100); do [ -n "$(drv list-rows "$host" 1020)" ] && break; sleep 0.1; done
 drv select-row "$host" 1020 0
 drv click "$host" 1005
-# The running row, while the check waits for its answer.
+# The running row, while the check waits for its answer (its picture comes with the first
+# blink, after the page's first paint).
 if [ -n "${KVD_SCREENSHOTS:-}" ]; then
   drv wait-control "$host" 1024 5000 >/dev/null || true
+  sleep 0.5
   bash "$here/../../tools/screenshot.sh" "$KVD_SCREENSHOTS/diagnosis-running.png"
 fi
 # Within the check's second: Escape, WM_CLOSE and the system menu's Close.
