@@ -804,5 +804,15 @@ void CKvdDiagnoseDlg::OnFixDone(bool fixed, int check) {
   }
   CKVDIssue* issue = manager.Issue(check);
   ShowText(issue != nullptr ? issue->m_strMessage : std::wstring());
+  // A repair that failed and offers nothing would leave the page busy with no control to
+  // press, and the program could not even be closed: the navigation buttons stay on offer.
+  if (issue != nullptr) {
+    int offered = button::Navigation;
+    for (const ActionButton& action : kActions) offered |= action.bit;
+    if ((issue->m_nButtons & offered) == 0) {
+      KVD_LOG(kind::Info, L"The repair left no button to press: Back, Retest and Close stay.");
+      issue->m_nButtons |= button::Navigation;
+    }
+  }
   UpdateButtons(0);
 }

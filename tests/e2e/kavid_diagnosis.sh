@@ -90,6 +90,11 @@ drv click "$host" 1013
 for _ in $(seq 1 50); do [ -s "$suite/Update/QVUpdater.exe.calls" ] && break; sleep 0.1; done
 grep -q 'Update\\QVUpdater.exe' "$suite/Update/QVUpdater.exe.calls" 2>/dev/null ||
   fail "the software-update client was not started: <$(cat "$suite/Update/QVUpdater.exe.calls" 2>/dev/null)>"
+# Without the client: its message instead.
+rm "$suite/Update/QVUpdater.exe"
+drv click "$host" 1013
+box="$(drv read-box "$(kvd_text TITLE)" 10000)"
+[ "$box" = "$(kvd_text QV_UPDATE_MSG)" ] || fail "without the update client the page said <$box>"
 
 # Retest runs again from the first row; Back gives a fresh list of the same devices.
 drv click "$host" 1028

@@ -674,7 +674,11 @@ TEST_F(Diagnosis, CloseIsRefusedWhileACheckRuns) {
 // A check that fails once with a repair on offer, then passes; its repair works or not.
 class RepairableCheck final : public CKVDIssue {
  public:
-  explicit RepairableCheck(bool repairs) : repairs_(repairs) { m_strName = L"Repairable"; }
+  explicit RepairableCheck(bool repairs,
+                           int buttonsAfterFailedRepair = button::Skip | button::Navigation)
+      : repairs_(repairs), failedButtons_(buttonsAfterFailedRepair) {
+    m_strName = L"Repairable";
+  }
   int Diagnose(const _DeviceDetails&) override {
     m_nStatus = runs_++ == 0 ? issue::kStatusFailed : issue::kStatusPassed;
     m_nButtons = m_nStatus == issue::kStatusFailed ? button::Fix | button::Skip : 0;
@@ -684,13 +688,14 @@ class RepairableCheck final : public CKVDIssue {
   }
   int Fix(const _DeviceDetails&, int) override {
     m_strMessage = repairs_ ? L"repaired" : L"still broken";
-    m_nButtons = repairs_ ? 0 : button::Skip | button::Navigation;
+    m_nButtons = repairs_ ? 0 : failedButtons_;
     return repairs_ ? issue::kFixed : issue::kNotFixed;
   }
   void SetHandle(kvd::platform::WindowHandle window) override { m_hNotifyWnd = window; }
 
  private:
   bool repairs_;
+  int failedButtons_;
   int runs_ = 0;
 };
 
@@ -698,10 +703,13 @@ class RepairableCheck final : public CKVDIssue {
 // and the run goes on after a repair or stays with the check's new buttons.
 class Fixes : public Diagnosis {
  protected:
-  void Run(bool repairs, const wchar_t* record) {
-    checks_ = kvd::test::ScriptedChecks([repairs](int index) -> std::unique_ptr<CKVDIssue> {
-      return std::make_unique<RepairableCheck>(index == 0 ? repairs : true);
-    });
+  void Run(bool repairs, const wchar_t* record,
+           int buttonsAfterFailedRepair = button::Skip | button::Navigation) {
+    checks_ = kvd::test::ScriptedChecks(
+        [repairs, buttonsAfterFailedRepair](int index) -> std::unique_ptr<CKVDIssue> {
+          return std::make_unique<RepairableCheck>(index == 0 ? repairs : true,
+                                                   buttonsAfterFailedRepair);
+        });
     const WindowHandle page = StartDiagnosis("usb-aio-composite.xml");
     DriveUntil([&] { return Enabled(page, 1002); });  // Fix offered
     ui_.Click(page, 1002);
@@ -723,6 +731,17 @@ TEST_F(Fixes, ARepairLetsTheRunGoOn) { Run(true, L"0 Error Code: 1234@ Fixed.");
 
 TEST_F(Fixes, AFailedRepairStaysWithTheChecksButtons) {
   Run(false, L"0 Error Code: 1234@ Not Fixed.");
+}
+
+// A failed repair that offers nothing still leaves the page closable.
+TEST_F(Fixes, AFailedRepairThatOffersNothingLeavesTheNavigation) {
+  Run(false, L"0 Error Code: 1234@ Not Fixed.", 0);
+  const WindowHandle page = Page(IDD_DIAGNOSE);
+  EXPECT_TRUE(Enabled(page, 1006));
+  EXPECT_FALSE(app_->m_bBusy);
+  ui_.Click(page, 1006);
+  Join();
+  EXPECT_EQ(app_->m_nHostResult, ui::IdCancel);
 }
 
 // The summary's actions: the software-update client where the registry says, else its
