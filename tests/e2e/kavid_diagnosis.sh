@@ -20,17 +20,12 @@ mkdir -p "$work"
 source "$here/fresh-prefix.sh" "$work/diagnosis-prefix"
 # shellcheck source=tests/e2e/ui.sh
 source "$here/ui.sh" "$4" "$(dirname "$exe")/strings"
-"$installer" "$scenarios/usb-aio-composite.xml" >/dev/null
+"$installer" "$scenarios/usb-aio-composite.xml" "$scenarios/suite-tools.xml" >/dev/null
 recorder="$(readlink -f "$5")"
 suite="$WINEPREFIX/drive_c/Program Files (x86)/Quvari"
 mkdir -p "$suite/Brevane/bin" "$suite/Update"
 cp "$recorder" "$suite/Brevane/bin/qvtechinf.exe"
 cp "$recorder" "$suite/Update/QVUpdater.exe"
-wine reg add 'HKLM\SOFTWARE\Quvari\Brevane' /v InstallFolder /d 'C:\Program Files (x86)\Quvari' \
-  /f /reg:32 </dev/null >/dev/null 2>&1
-# With a trailing backslash, which the program removes before it adds the file name.
-wine reg add 'HKLM\SOFTWARE\Quvari\QV Software Update' /v Run /d 'C:\Program Files (x86)\Quvari\Update\' \
-  /f /reg:32 </dev/null >/dev/null 2>&1
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 shot() { [ -z "${KVD_SCREENSHOTS:-}" ] || bash "$here/../../tools/screenshot.sh" "$KVD_SCREENSHOTS/$1"; }
