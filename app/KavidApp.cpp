@@ -4,6 +4,7 @@
 #include "logging/Trace.h"
 #include "platform/api/Handles.h"
 #include "platform/api/Text.h"
+#include "repair/DriverRefresh.h"
 #include "strings/StringTable.h"
 #include "system/Helper.h"
 #include "ui/KVDParent.h"
@@ -129,10 +130,20 @@ CKavidApp::~CKavidApp() {
 }
 
 bool CKavidApp::EndThreads() {
-  if (m_bThreadsEnded || !m_pDiagMgr) return !m_bThreadsLeft;
+  KVD_SCOPE(L"CKavidApp::EndThreads");
+  if (m_bThreadsEnded) return !m_bThreadsLeft;
   m_bThreadsEnded = true;
-  m_bThreadsLeft = !m_pDiagMgr->Shutdown();
-  return !m_bThreadsLeft;
+  bool ended = !m_pDiagMgr || m_pDiagMgr->Shutdown();
+  if (m_pStartupThreads) {
+    m_pStartupThreads->RequestStop();
+    if (m_pStartupThreads->WaitForAll(CDiagnosticMgr::kExitGraceMs) != 0) {
+      KVD_LOG(DUDiduzuz::kind::Error, L"The device-tree rescan still runs at exit: left behind.");
+      static_cast<void>(m_pStartupThreads.release());
+      ended = false;
+    }
+  }
+  m_bThreadsLeft = !ended;
+  return ended;
 }
 
 bool CKavidApp::InitInstance() {
@@ -178,10 +189,13 @@ bool CKavidApp::InitInstance() {
     return false;
   }
   KVD_LOG(DUDiduzuz::kind::Info, L"Logged in as administrator");
+  // The device tree is rescanned while the window comes up; nothing waits for it.
+  m_pStartupThreads = std::make_unique<CThreadGroup>(m_platform);
+  static_cast<void>(m_pStartupThreads->Start(
+      L"ReenumerateDeviceManager", [this] { kvd::repair::ReenumerateDeviceManager(m_platform); }));
 
   m_bBanner = m_pStartupUi != nullptr && m_pStartupUi->LoadBanner(kBannerResource);
   if (!m_bBanner) KVD_LOG(DUDiduzuz::kind::Debug, L"Failed to get bitmap from HBITMAP");
-  // The device re-enumeration thread comes with the driver refresh.
   if (m_pStartupUi != nullptr) m_pStartupUi->InitRichEdit();
   g_hWatchTarget = 0;
   if (g_hListenEvent.load() == 0) {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "discovery/DeviceRegistry.h"
@@ -34,6 +35,13 @@ constexpr const wchar_t* kInstallerConfigNode =
 std::wstring WithoutTrailingBackslashes(std::wstring text) {
   while (!text.empty() && text.back() == L'\\') text.pop_back();
   return text;
+}
+
+// folder + "\\" + name.
+std::wstring Child(std::wstring folder, std::wstring_view name) {
+  folder += L'\\';
+  folder += name;
+  return folder;
 }
 
 bool Contains(const std::wstring& text, const std::wstring& part) {
@@ -74,7 +82,7 @@ std::wstring ProfileSection(IIniFiles& ini, const wchar_t* section, const std::w
 // ---------------------------------------------------------------------------------------------
 // Scrubber
 
-bool CL2Uninstall::Uinstall(DeviceDetails device) {
+bool CL2Uninstall::Uinstall(const DeviceDetails& device) {
   KVD_SCOPE(L"CL2Uninstall::Uinstall");
   KVD_LOG(kind::Debug, L"Uninstalls the selected device.");
   m_bTarvel = device.bTarvel;
@@ -154,8 +162,11 @@ bool CL2Uninstall::FindScrubberData(const std::wstring& deviceDesc, const std::w
     const std::wstring division = ProfileText(m_platform.ini, L"Version", L"DIVISION", autorun);
     std::wstring release = ProfileText(m_platform.ini, L"Version", L"COEXIST_RELEASE_NUM", autorun);
     if (release.empty()) release = ProfileText(m_platform.ini, L"Version", L"ICE_REV", autorun);
-    const std::wstring dataFile = division + L"scr" + release + L".dat";
-    const std::wstring dataPath = folder + L"\\setup\\" + dataFile;
+    std::wstring dataFile = division;
+    dataFile += L"scr";
+    dataFile += release;
+    dataFile += L".dat";
+    const std::wstring dataPath = Child(Child(folder, L"setup"), dataFile);
     if (!Exists(m_platform.files, dataPath)) continue;
     const std::wstring models = ProfileSection(m_platform.ini, L"Models", dataPath);
     if (IsModelListed(models, dataPath, deviceDesc, model)) {
@@ -261,7 +272,7 @@ bool CL2Uninstall::UnInstallLumeqDevice(const DeviceDetails& device) {
   std::vector<std::wstring> candidates;
   for (const std::wstring& name : Folders(base + L"\\*.*")) {
     if (!Contains(ToLowerOrdinal(Trim(name)), L"lumeq")) continue;
-    const std::wstring path = WithoutTrailingBackslashes(base + L"\\" + name);
+    const std::wstring path = WithoutTrailingBackslashes(Child(base, name));
     candidates.push_back(path);
     const std::wstring properties = path + L"\\properties.ini";
     if (Exists(m_platform.files, properties) && IsVidPidListed(identifier, properties, key)) {
@@ -295,7 +306,7 @@ bool CL2Uninstall::UnInstallLumeqDevice(const DeviceDetails& device) {
                                                   windows + L"\\inf\\" + infPath.text));
     if (!catalog.empty()) {
       for (const std::wstring& path : candidates) {
-        if (Exists(m_platform.files, path + L"\\" + catalog)) {
+        if (Exists(m_platform.files, Child(path, catalog))) {
           modelFolder = std::wstring(PathFindFileName(path));
           break;
         }

@@ -21,7 +21,7 @@ class CL2Uninstall {
 
   // The suite's device scrubber of the product whose data file lists the device's model (all-in-one
   // and Tarvel devices): true once the scrubber was started.
-  bool Uinstall(DeviceDetails device);
+  bool Uinstall(const DeviceDetails& device);
 
   // The Windows Installer product whose "ModelName" the device text contains, removed with the
   // installer's full user interface: true once one was removed.

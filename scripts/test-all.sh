@@ -36,7 +36,8 @@ run_step "native" native native
 tidy() {
   # The portable core's own sources, checked against the native compile database.
   git ls-files 'logging/*.cpp' 'platform/api/*.cpp' 'platform/sim/*.cpp' 'app/KavidApp.cpp' \
-    'strings/*.cpp' 'system/*.cpp' 'discovery/*.cpp' 'engine/*.cpp' 'issues/*.cpp' 'ui/*.cpp' |
+    'strings/*.cpp' 'system/*.cpp' 'discovery/*.cpp' 'engine/*.cpp' 'issues/*.cpp' 'repair/*.cpp' \
+    'ui/*.cpp' |
     # (a pathspec's * crosses folders: the Win32 toolkit is not portable code)
     grep -v '^ui/win32/' |
     xargs -P "$jobs" -n 4 clang-tidy -p build/native --quiet --warnings-as-errors='*' 2>/dev/null

@@ -74,8 +74,10 @@ inline constexpr std::uint32_t InvalidDevNode = 0x05;
 inline constexpr std::uint32_t NoSuchDevNode = 0x0D;
 inline constexpr std::uint32_t BufferSmall = 0x1A;
 inline constexpr std::uint32_t CallNotImplemented = 0x34;
-inline constexpr std::uint32_t DnHasProblem = 0x00000400;  // DN_HAS_PROBLEM
-inline constexpr std::uint32_t DnStarted = 0x00000008;     // DN_STARTED
+inline constexpr std::uint32_t Failure = 0x13;
+inline constexpr std::uint32_t ReenumerateRetryInstallation = 0x00000002;  // CM_REENUMERATE_...
+inline constexpr std::uint32_t DnHasProblem = 0x00000400;                  // DN_HAS_PROBLEM
+inline constexpr std::uint32_t DnStarted = 0x00000008;                     // DN_STARTED
 inline constexpr std::uint32_t DnDriverLoaded = 0x00000002;
 }  // namespace cr
 
@@ -118,6 +120,11 @@ class IDevices {
   // CR_SUCCESS and writes neither output: start both at 0.
   virtual std::uint32_t GetDevNodeStatus(std::uint32_t* status, std::uint32_t* problem,
                                          DevInst devInst, DevMachine machine) = 0;
+  // CM_Locate_DevNode_ExW(devInst, nullptr (the root), CM_LOCATE_DEVNODE_NORMAL, nullptr (local
+  // machine)): CONFIGRET.
+  virtual std::uint32_t LocateRootDevNode(DevInst* devInst) = 0;
+  // CM_Reenumerate_DevNode_Ex(devInst, flags, nullptr (local machine)): CONFIGRET.
+  virtual std::uint32_t ReenumerateDevNode(DevInst devInst, std::uint32_t flags) = 0;
 };
 
 }  // namespace kvd::platform

@@ -23,6 +23,11 @@ class IModules {
   virtual ProcAddress GetProcAddress(ModuleHandle module, const char* name) = 0;
   // FreeLibrary(module).
   virtual bool FreeLibrary(ModuleHandle module) = 0;
+  // Calls devmgr.dll's DeviceProperties_RunDLLW(nullptr, the program's instance, commandLine,
+  // show) through the address GetProcAddress gave: it shows a device's property sheet and
+  // returns when the user closes it.
+  virtual void CallDevicePropertiesRunDll(ProcAddress entry, const wchar_t* commandLine,
+                                          int show) = 0;
 };
 
 }  // namespace kvd::platform

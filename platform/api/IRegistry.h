@@ -71,6 +71,10 @@ class IRegistry {
   // RegDeleteKeyExW(parent, subKey, samDesired view bits, 0): the key must have no sub-keys.
   virtual LStatus DeleteKeyEx(HKey parent, const wchar_t* subKey, std::uint32_t samDesired) = 0;
 
+  // SHDeleteKeyW(parent, subKey): the key with all its sub-keys and values, as a 32-bit process
+  // sees it (HKLM\SOFTWARE redirected). ERROR_FILE_NOT_FOUND when it is not there.
+  virtual LStatus DeleteTree(HKey parent, const wchar_t* subKey) = 0;
+
   // RegEnumKeyExW(key, index, name, nameChars, nullptr, nullptr, nullptr, lastWriteTime).
   // *nameChars: buffer size in characters on entry, name length without the NUL on success.
   // ERROR_NO_MORE_ITEMS past the last sub-key; ERROR_MORE_DATA when the buffer is too small.

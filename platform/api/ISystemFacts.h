@@ -120,6 +120,14 @@ class IShell {
   virtual std::intptr_t ShellExecute(std::uintptr_t owner, const wchar_t* verb, const wchar_t* file,
                                      const wchar_t* parameters, const wchar_t* directory,
                                      int show) = 0;
+  // ShellExecuteExW with SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI (owner, verb, file,
+  // parameters, no directory, show): a failure shows no box of the shell's. true when started:
+  // *process is the new process (the caller waits on it and closes it through ISync), 0 when the
+  // shell started none. false with the last error set.
+  virtual bool ShellExecuteEx(std::uintptr_t owner, const wchar_t* verb, const wchar_t* file,
+                              const wchar_t* parameters, int show, SyncHandle* process) = 0;
+  // GetExitCodeProcess(process, code): STILL_ACTIVE (259) while it runs.
+  virtual bool GetExitCodeProcess(SyncHandle process, std::uint32_t* code) = 0;
 };
 
 namespace sw {

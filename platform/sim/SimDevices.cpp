@@ -290,6 +290,31 @@ std::uint32_t SimDevices::GetDevNodeStatus(std::uint32_t* status, std::uint32_t*
   return cr::Success;
 }
 
+namespace {
+constexpr const wchar_t* kRootId = L"HTREE\\ROOT\\0";
+}  // namespace
+
+std::uint32_t SimDevices::LocateRootDevNode(DevInst* devInst) {
+  if (auto fault = calls_.Enter("LocateRootDevNode")) return *fault;
+  if (devInst == nullptr) return cr::InvalidPointer;
+  std::lock_guard lock(mutex_);
+  *devInst = InternLocked(kRootId);
+  return cr::Success;
+}
+
+std::uint32_t SimDevices::ReenumerateDevNode(DevInst devInst, std::uint32_t flags) {
+  if (auto fault = calls_.Enter("ReenumerateDevNode")) return *fault;
+  std::lock_guard lock(mutex_);
+  if (devInst == 0 || devInst > ids_.size()) return cr::InvalidDevNode;
+  if (ids_[devInst - 1] == kRootId) rootRescans_.push_back(flags);
+  return cr::Success;
+}
+
+std::vector<std::uint32_t> SimDevices::RootRescans() const {
+  std::lock_guard lock(mutex_);
+  return rootRescans_;
+}
+
 void SimDevices::SetPresent(const std::wstring& instanceId, bool present) {
   std::lock_guard lock(mutex_);
   states_[ToUpperOrdinal(instanceId)].present = present;
@@ -387,6 +412,29 @@ bool SimModules::FreeLibrary(platform::ModuleHandle module) {
   }
   if (--it->second.references == 0) loaded_.erase(it);
   return true;
+}
+
+void SimModules::CallDevicePropertiesRunDll(platform::ProcAddress entry, const wchar_t* commandLine,
+                                            int show) {
+  std::function<void(const std::wstring&)> behaviour;
+  const std::wstring line = commandLine != nullptr ? commandLine : L"";
+  {
+    std::lock_guard lock(mutex_);
+    auto it = entries_.find(entry);
+    sheets_.push_back({it != entries_.end() ? it->second.second : std::string(), line, show});
+    behaviour = sheet_;
+  }
+  if (behaviour) behaviour(line);
+}
+
+void SimModules::SetPropertySheet(std::function<void(const std::wstring& commandLine)> behaviour) {
+  std::lock_guard lock(mutex_);
+  sheet_ = std::move(behaviour);
+}
+
+std::vector<SimModules::SheetCall> SimModules::PropertySheets() const {
+  std::lock_guard lock(mutex_);
+  return sheets_;
 }
 
 std::string SimModules::ExportName(platform::ProcAddress entry) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -49,11 +50,16 @@ class SimDevices final : public platform::IDevices {
                             std::uint32_t chars) override;
   std::uint32_t GetDevNodeStatus(std::uint32_t* status, std::uint32_t* problem,
                                  platform::DevInst devInst, platform::DevMachine machine) override;
+  // The root node is "HTREE\ROOT\0"; a rescan of it is recorded with its flags.
+  std::uint32_t LocateRootDevNode(platform::DevInst* devInst) override;
+  std::uint32_t ReenumerateDevNode(platform::DevInst devInst, std::uint32_t flags) override;
 
   // Set-up and inspection. A node is present with no problem until told otherwise.
   void SetPresent(const std::wstring& instanceId, bool present);
   void SetProblem(const std::wstring& instanceId, std::uint32_t problem);
   std::size_t OpenSetCount() const;
+  // The flags of every rescan of the root node, in order.
+  std::vector<std::uint32_t> RootRescans() const;
 
  private:
   struct Node {
@@ -82,8 +88,9 @@ class SimDevices final : public platform::IDevices {
   mutable std::mutex mutex_;
   std::map<platform::DevInfoSet, Set> sets_;
   std::map<std::wstring, platform::DevInst> devInsts_;  // by upper-case id
-  std::vector<std::wstring> ids_;                       // devInst - 1 -> upper-case id
-  std::map<std::wstring, State> states_;                // by upper-case id
+  std::vector<std::uint32_t> rootRescans_;
+  std::vector<std::wstring> ids_;         // devInst - 1 -> upper-case id
+  std::map<std::wstring, State> states_;  // by upper-case id
 };
 
 // Libraries: a library loads when its file exists and it was declared with its exports. A bare
@@ -99,6 +106,21 @@ class SimModules final : public platform::IModules {
   platform::ModuleHandle LoadLibrary(const wchar_t* path) override;
   platform::ProcAddress GetProcAddress(platform::ModuleHandle module, const char* name) override;
   bool FreeLibrary(platform::ModuleHandle module) override;
+  // Records the command line and runs the behaviour set for the property sheet (the user's
+  // doing while it shows), if any.
+  void CallDevicePropertiesRunDll(platform::ProcAddress entry, const wchar_t* commandLine,
+                                  int show) override;
+
+  // What the user does while a device's property sheet shows (for example updating its driver,
+  // which makes its driver key again).
+  void SetPropertySheet(std::function<void(const std::wstring& commandLine)> behaviour);
+  // The command lines of the property sheets shown, with the export each was called through.
+  struct SheetCall {
+    std::string exportName;
+    std::wstring commandLine;
+    int show = 0;
+  };
+  std::vector<SheetCall> PropertySheets() const;
 
   // Makes the file and declares its exports.
   void AddLibrary(const std::wstring& path, std::vector<std::string> exports);
@@ -128,6 +150,8 @@ class SimModules final : public platform::IModules {
   std::map<platform::ModuleHandle, Loaded> loaded_;
   std::map<platform::ProcAddress, std::pair<std::wstring, std::string>> entries_;
   std::vector<std::wstring> loadedPaths_;
+  std::function<void(const std::wstring&)> sheet_;
+  std::vector<SheetCall> sheets_;
   platform::ProcAddress nextEntry_ = 0x7100;
 };
 

@@ -15,11 +15,11 @@ namespace {
 constexpr std::string_view kFailable[] = {
     // IRegistry
     "OpenKeyEx", "CreateKeyEx", "QueryValueEx", "SetValueEx", "DeleteValue", "DeleteKeyEx",
-    "EnumKeyEx", "CloseKey",
+    "EnumKeyEx", "EnumValue", "DeleteTree", "CloseKey",
     // IFileSystem (and ISync's CloseHandle)
     "GetFileAttributesEx", "CreateFile", "SetFilePointer", "WriteFile", "ReadFile", "CloseHandle",
     "DeleteFile", "CreateDirectory", "GetTempFileName", "GetLongPathName", "SearchPath",
-    "GetFolderPath",
+    "GetFolderPath", "FindFirstFile", "FindNextFile", "FindClose",
     // IEnvironment
     "ExpandEnvironmentStrings", "SetEnvironmentVariable",
     // IProcess
@@ -39,7 +39,8 @@ constexpr std::string_view kFailable[] = {
     // ISystemInfo, ISecurity, IShell
     "GetVersionEx", "VerifyVersionAtLeast", "IsWow64Process", "GetProcessTokenGroups",
     "LookupAccountSid", "CreateProcess", "MessageBox", "OpenProcessToken", "LookupPrivilegeValue",
-    "AdjustTokenPrivileges", "InitiateSystemShutdownEx",
+    "AdjustTokenPrivileges", "InitiateSystemShutdownEx", "ShellExecute", "ShellExecuteEx",
+    "GetExitCodeProcess",
     // IInstaller (MsiSetInternalUI cannot fail)
     "MsiEnumProducts", "MsiGetProductInfo", "MsiOpenProduct", "MsiDoAction",
     "MsiGetProductProperty", "MsiGetTargetPath", "MsiConfigureProduct", "MsiCloseHandle",
@@ -50,7 +51,7 @@ constexpr std::string_view kFailable[] = {
     // IDevices
     "GetClassDevs", "EnumDeviceInfo", "GetDeviceRegistryProperty", "GetDeviceInstanceId",
     "GetDeviceInfoListDetail", "ClassGuidsFromName", "DestroyDeviceInfoList", "GetDeviceId",
-    "GetDevNodeStatus",
+    "GetDevNodeStatus", "LocateRootDevNode", "ReenumerateDevNode",
     // IModules
     "GetSystemDirectory", "LoadLibrary", "GetProcAddress", "FreeLibrary",
     // ISockets (inet_addr cannot fail), IIcmp

@@ -266,6 +266,35 @@ LStatus SimRegistry::DeleteKeyEx(HKey parent, const wchar_t* subKey, std::uint32
   return Status(err::Success);
 }
 
+void SimRegistry::EraseTreeLocked(Node& node) {
+  // Handles still open on the tree now name deleted keys.
+  std::vector<Node*> pending{&node};
+  while (!pending.empty()) {
+    Node* current = pending.back();
+    pending.pop_back();
+    current->deleted = true;
+    for (auto& [key, child] : current->children) pending.push_back(child.get());
+  }
+  node.parent->children.erase(ToUpperOrdinal(node.name));
+  node.parent->lastWrite = clock_.Now();
+}
+
+LStatus SimRegistry::DeleteTree(HKey parent, const wchar_t* subKey) {
+  if (auto fault = calls_.Enter("DeleteTree")) return Status(*fault);
+  if (subKey == nullptr) return Status(err::InvalidParameter);
+  std::lock_guard lock(mutex_);
+  std::shared_ptr<Node> start;
+  if (LStatus status = NodeLocked(parent, 0, start); status != 0) return status;
+  std::shared_ptr<Node> node;
+  bool created = false;
+  if (LStatus status = WalkLocked(start, subKey, true, false, false, node, created); status != 0) {
+    return status;
+  }
+  if (node->parent == nullptr) return Status(err::AccessDenied);
+  EraseTreeLocked(*node);
+  return Status(err::Success);
+}
+
 LStatus SimRegistry::EnumKeyEx(HKey key, std::uint32_t index, wchar_t* name,
                                std::uint32_t* nameChars, platform::FileTime* lastWriteTime) {
   if (auto fault = calls_.Enter("EnumKeyEx")) return Status(*fault);
@@ -392,16 +421,7 @@ void SimRegistry::RemoveKey(HKey root, std::wstring_view path) {
   std::lock_guard lock(mutex_);
   auto node = FindRealLocked(root, path);
   if (!node || node->parent == nullptr) throw std::invalid_argument("sim registry: no such key");
-  // Handles still open on the tree now name deleted keys.
-  std::vector<Node*> pending{node.get()};
-  while (!pending.empty()) {
-    Node* current = pending.back();
-    pending.pop_back();
-    current->deleted = true;
-    for (auto& [key, child] : current->children) pending.push_back(child.get());
-  }
-  node->parent->children.erase(ToUpperOrdinal(node->name));
-  node->parent->lastWrite = clock_.Now();
+  EraseTreeLocked(*node);
 }
 
 void SimRegistry::DenyAccess(HKey root, std::wstring_view path) {

@@ -48,6 +48,7 @@ class SimRegistry final : public platform::IRegistry {
   platform::LStatus DeleteValue(platform::HKey key, const wchar_t* valueName) override;
   platform::LStatus DeleteKeyEx(platform::HKey parent, const wchar_t* subKey,
                                 std::uint32_t samDesired) override;
+  platform::LStatus DeleteTree(platform::HKey parent, const wchar_t* subKey) override;
   platform::LStatus EnumValue(platform::HKey key, std::uint32_t index, wchar_t* name,
                               std::uint32_t* nameChars) override;
   platform::LStatus EnumKeyEx(platform::HKey key, std::uint32_t index, wchar_t* name,
@@ -102,6 +103,8 @@ class SimRegistry final : public platform::IRegistry {
                                std::shared_ptr<Node>& out, bool& created);
   std::shared_ptr<Node> RealLocked(platform::HKey root, std::wstring_view path, bool create);
   std::shared_ptr<Node> FindRealLocked(platform::HKey root, std::wstring_view path) const;
+  // Takes a key (not a root) and everything below it out of the tree.
+  void EraseTreeLocked(Node& node);
   std::shared_ptr<Node> AddChildLocked(Node& parent, std::wstring_view name);
 
   SimCalls& calls_;

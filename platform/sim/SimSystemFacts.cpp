@@ -318,6 +318,65 @@ std::intptr_t SimShell::ShellExecute(std::uintptr_t owner, const wchar_t* verb, 
   return 42;
 }
 
+bool SimShell::ShellExecuteEx(std::uintptr_t owner, const wchar_t* verb, const wchar_t* file,
+                              const wchar_t* parameters, int show, platform::SyncHandle* process) {
+  *process = 0;
+  if (auto fault = calls_.Enter("ShellExecuteEx")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  const std::wstring path = file != nullptr ? file : L"";
+  if (!files_.Exists(path)) {
+    errors_.SetThreadError(platform::err::FileNotFound);
+    return false;
+  }
+  const std::wstring key = platform::ToLowerOrdinal(path);
+  const std::wstring given = parameters != nullptr ? parameters : L"";
+  Program program;
+  bool hangs = false;
+  {
+    std::lock_guard lock(mutex_);
+    executed_.push_back({owner, verb != nullptr ? verb : L"", path,
+                         parameters != nullptr ? std::optional<std::wstring>(given) : std::nullopt,
+                         std::nullopt, show});
+    if (auto it = programs_.find(key); it != programs_.end()) program = it->second;
+    hangs = hanging_.count(key) != 0;
+  }
+  // The program runs outside the shell's lock: it may use the machine's ports itself.
+  constexpr std::uint32_t kStillActive = 259;
+  const std::uint32_t code = hangs ? kStillActive : (program ? program(given) : 0);
+  const platform::SyncHandle handle = sync_.CreateEvent(true, !hangs, nullptr);
+  std::lock_guard lock(mutex_);
+  exitCodes_[handle] = code;
+  *process = handle;
+  return true;
+}
+
+bool SimShell::GetExitCodeProcess(platform::SyncHandle process, std::uint32_t* code) {
+  if (auto fault = calls_.Enter("GetExitCodeProcess")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  auto it = exitCodes_.find(process);
+  if (it == exitCodes_.end()) {
+    errors_.SetThreadError(platform::err::InvalidHandle);
+    return false;
+  }
+  *code = it->second;
+  return true;
+}
+
+void SimShell::SetProgram(const std::wstring& path, Program program) {
+  std::lock_guard lock(mutex_);
+  programs_[platform::ToLowerOrdinal(path)] = std::move(program);
+}
+
+void SimShell::SetProgramHangs(const std::wstring& path) {
+  std::lock_guard lock(mutex_);
+  hanging_.insert(platform::ToLowerOrdinal(path));
+}
+
 std::vector<SimShell::Execute> SimShell::Executed() const {
   std::lock_guard lock(mutex_);
   return executed_;

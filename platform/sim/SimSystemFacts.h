@@ -130,6 +130,20 @@ class SimShell final : public platform::IShell {
                              const wchar_t* parameters, const wchar_t* directory,
                              int show) override;
 
+  // Starts the program at `file` (a full path that must exist) as ShellExecute does, recorded
+  // the same way: what it does is the behaviour set for that path (exit code 0 at once without
+  // one). A program that hangs never ends: its process handle stays unsignalled and its exit
+  // code STILL_ACTIVE.
+  bool ShellExecuteEx(std::uintptr_t owner, const wchar_t* verb, const wchar_t* file,
+                      const wchar_t* parameters, int show, platform::SyncHandle* process) override;
+  bool GetExitCodeProcess(platform::SyncHandle process, std::uint32_t* code) override;
+
+  // The behaviour of a program started through ShellExecuteEx: it runs on the caller's thread
+  // with the parameters it was given and answers its exit code.
+  using Program = std::function<std::uint32_t(const std::wstring& parameters)>;
+  void SetProgram(const std::wstring& path, Program program);
+  void SetProgramHangs(const std::wstring& path);
+
   std::vector<Launch> Launches() const;
   std::vector<Box> Boxes() const;
   std::vector<Execute> Executed() const;
@@ -146,6 +160,9 @@ class SimShell final : public platform::IShell {
   std::vector<Execute> executed_;
   int answer_ = platform::mb::IdOk;
   std::uint32_t nextProcessId_ = 0x2000;
+  std::map<std::wstring, Program> programs_;  // by lower-case path
+  std::set<std::wstring> hanging_;            // lower-case paths
+  std::map<platform::SyncHandle, std::uint32_t> exitCodes_;
 };
 
 // Installed Windows Installer products.

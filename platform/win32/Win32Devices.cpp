@@ -40,6 +40,8 @@ static_assert(cr::InvalidPointer == CR_INVALID_POINTER);
 static_assert(cr::InvalidDevNode == CR_INVALID_DEVNODE);
 static_assert(cr::NoSuchDevNode == CR_NO_SUCH_DEVNODE);
 static_assert(cr::BufferSmall == CR_BUFFER_SMALL);
+static_assert(cr::Failure == CR_FAILURE);
+static_assert(cr::ReenumerateRetryInstallation == CM_REENUMERATE_RETRY_INSTALLATION);
 static_assert(cr::CallNotImplemented == CR_CALL_NOT_IMPLEMENTED);
 static_assert(cr::DnHasProblem == DN_HAS_PROBLEM);
 static_assert(cr::DnStarted == DN_STARTED);
@@ -159,6 +161,17 @@ std::uint32_t Win32Devices::GetDevNodeStatus(std::uint32_t* status, std::uint32_
                                   reinterpret_cast<HMACHINE>(machine));
 }
 
+std::uint32_t Win32Devices::LocateRootDevNode(DevInst* devInst) {
+  DEVINST root = 0;
+  const CONFIGRET result = CM_Locate_DevNode_ExW(&root, nullptr, CM_LOCATE_DEVNODE_NORMAL, nullptr);
+  *devInst = root;
+  return result;
+}
+
+std::uint32_t Win32Devices::ReenumerateDevNode(DevInst devInst, std::uint32_t flags) {
+  return CM_Reenumerate_DevNode_Ex(devInst, flags, nullptr);
+}
+
 std::uint32_t Win32Modules::GetSystemDirectory(wchar_t* buffer, std::uint32_t chars) {
   return GetSystemDirectoryW(buffer, chars);
 }
@@ -173,6 +186,14 @@ ProcAddress Win32Modules::GetProcAddress(ModuleHandle module, const char* name) 
 
 bool Win32Modules::FreeLibrary(ModuleHandle module) {
   return ::FreeLibrary(reinterpret_cast<HMODULE>(module)) != FALSE;
+}
+
+void Win32Modules::CallDevicePropertiesRunDll(ProcAddress entry, const wchar_t* commandLine,
+                                              int show) {
+  using RunDll = void(WINAPI*)(HWND, HINSTANCE, LPCWSTR, int);
+  // The export's documented signature; the address came from GetProcAddress for that name.
+  const auto run = reinterpret_cast<RunDll>(entry);
+  run(nullptr, ::GetModuleHandleW(nullptr), commandLine, show);
 }
 
 int Win32Sockets::WSAStartup(std::uint16_t version, WsaData* data) {

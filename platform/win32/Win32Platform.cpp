@@ -5,6 +5,7 @@
 // SDK headers that need <windows.h> before them.
 #include <psapi.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <array>
@@ -208,6 +209,10 @@ LStatus Win32Registry::DeleteValue(HKey key, const wchar_t* valueName) {
 
 LStatus Win32Registry::DeleteKeyEx(HKey parent, const wchar_t* subKey, std::uint32_t samDesired) {
   return ::RegDeleteKeyExW(ToHkey(parent), subKey, samDesired, 0);
+}
+
+LStatus Win32Registry::DeleteTree(HKey parent, const wchar_t* subKey) {
+  return static_cast<LStatus>(::SHDeleteKeyW(ToHkey(parent), subKey));
 }
 
 LStatus Win32Registry::EnumKeyEx(HKey key, std::uint32_t index, wchar_t* name,

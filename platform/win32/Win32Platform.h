@@ -22,6 +22,7 @@ class Win32Registry final : public IRegistry {
                      const std::uint8_t* data, std::uint32_t dataBytes) override;
   LStatus DeleteValue(HKey key, const wchar_t* valueName) override;
   LStatus DeleteKeyEx(HKey parent, const wchar_t* subKey, std::uint32_t samDesired) override;
+  LStatus DeleteTree(HKey parent, const wchar_t* subKey) override;
   LStatus EnumKeyEx(HKey key, std::uint32_t index, wchar_t* name, std::uint32_t* nameChars,
                     FileTime* lastWriteTime) override;
   LStatus EnumValue(HKey key, std::uint32_t index, wchar_t* name,
@@ -152,6 +153,9 @@ class Win32Shell final : public IShell {
   std::intptr_t ShellExecute(std::uintptr_t owner, const wchar_t* verb, const wchar_t* file,
                              const wchar_t* parameters, const wchar_t* directory,
                              int show) override;
+  bool ShellExecuteEx(std::uintptr_t owner, const wchar_t* verb, const wchar_t* file,
+                      const wchar_t* parameters, int show, SyncHandle* process) override;
+  bool GetExitCodeProcess(SyncHandle process, std::uint32_t* code) override;
 };
 
 class Win32Installer final : public IInstaller {
@@ -215,6 +219,8 @@ class Win32Devices final : public IDevices {
   std::uint32_t GetDeviceId(DevInst devInst, wchar_t* buffer, std::uint32_t chars) override;
   std::uint32_t GetDevNodeStatus(std::uint32_t* status, std::uint32_t* problem, DevInst devInst,
                                  DevMachine machine) override;
+  std::uint32_t LocateRootDevNode(DevInst* devInst) override;
+  std::uint32_t ReenumerateDevNode(DevInst devInst, std::uint32_t flags) override;
 };
 
 class Win32Modules final : public IModules {
@@ -223,6 +229,7 @@ class Win32Modules final : public IModules {
   ModuleHandle LoadLibrary(const wchar_t* path) override;
   ProcAddress GetProcAddress(ModuleHandle module, const char* name) override;
   bool FreeLibrary(ModuleHandle module) override;
+  void CallDevicePropertiesRunDll(ProcAddress entry, const wchar_t* commandLine, int show) override;
 };
 
 class Win32Sockets final : public ISockets {

@@ -280,6 +280,31 @@ std::intptr_t Win32Shell::ShellExecute(std::uintptr_t owner, const wchar_t* verb
       ::ShellExecuteW(reinterpret_cast<HWND>(owner), verb, file, parameters, directory, show));
 }
 
+bool Win32Shell::ShellExecuteEx(std::uintptr_t owner, const wchar_t* verb, const wchar_t* file,
+                                const wchar_t* parameters, int show, SyncHandle* process) {
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  // Without SEE_MASK_FLAG_NO_UI a program that is missing gets the shell's own error box, on
+  // whichever thread asked (a background rescan too), where nobody expects one: the caller
+  // reports the failure itself.
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.hwnd = reinterpret_cast<HWND>(owner);
+  info.lpVerb = verb;
+  info.lpFile = file;
+  info.lpParameters = parameters;
+  info.nShow = show;
+  const bool started = ::ShellExecuteExW(&info) != FALSE;
+  *process = started ? FromHandle(info.hProcess) : 0;
+  return started;
+}
+
+bool Win32Shell::GetExitCodeProcess(SyncHandle process, std::uint32_t* code) {
+  DWORD exitCode = 0;
+  if (!::GetExitCodeProcess(reinterpret_cast<HANDLE>(process), &exitCode)) return false;
+  *code = exitCode;
+  return true;
+}
+
 // --- Installer -----------------------------------------------------------------------------------
 
 std::uint32_t Win32Installer::MsiSetInternalUI(std::uint32_t level) {

@@ -71,6 +71,7 @@ static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W ca
 #undef CreateFont
 #undef EnumFontFamiliesEx
 #undef ShellExecute
+#undef ShellExecuteEx
 #undef SetWindowText
 #undef LoadIcon
 #undef AppendMenu

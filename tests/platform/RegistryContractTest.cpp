@@ -281,6 +281,26 @@ TEST_P(RegistryContract, DeleteKeyExRemovesLeavesOnly) {
   EXPECT_EQ(registry().DeleteKeyEx(kHkeyCurrentUser, parent.c_str(), 0), Code(err::FileNotFound));
 }
 
+// DeleteTree takes the key with its sub-keys and values; its siblings stay.
+TEST_P(RegistryContract, DeleteTreeTakesTheWholeKey) {
+  {
+    UniqueHkey child = Create(scratch_ + L"\\Class\\0003\\Devicedata");
+    ASSERT_EQ(status_, 0);
+    const Bytes text = ToUtf16Bytes(L"AIO", true);
+    ASSERT_EQ(registry().SetValueEx(child.get(), L"ModelString", regtype::Sz, text.data(),
+                                    static_cast<std::uint32_t>(text.size())),
+              0);
+  }
+  Create(scratch_ + L"\\Class\\0004");
+  const std::wstring entry = scratch_ + L"\\Class\\0003";
+  EXPECT_EQ(registry().DeleteTree(kHkeyCurrentUser, entry.c_str()), 0);
+  Open(entry, sam::Read);
+  EXPECT_EQ(status_, Code(err::FileNotFound));
+  Open(scratch_ + L"\\Class\\0004", sam::Read);
+  EXPECT_EQ(status_, 0);
+  EXPECT_EQ(registry().DeleteTree(kHkeyCurrentUser, entry.c_str()), Code(err::FileNotFound));
+}
+
 // The program is 32-bit: what it writes under HKLM\Software, in its own view (no view bit, or
 // KEY_WOW64_32KEY), the 64-bit view finds under Software\Wow6432Node and not under Software.
 // HKCU\Software is one key for both views.

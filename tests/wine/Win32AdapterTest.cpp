@@ -353,6 +353,30 @@ class DebugMonitor {
   bool otherMonitor_ = false;
 };
 
+// A program started through ShellExecuteEx is a process to wait on, with the exit code it ended
+// with; a missing file starts nothing.
+TEST_F(Win32AdapterTest, ShellExecuteExGivesAProcessAndItsExitCode) {
+  wchar_t system[MAX_PATH] = {};
+  ASSERT_NE(::GetSystemDirectoryW(system, MAX_PATH), 0u);
+  const std::wstring cmd = std::wstring(system) + L"\\cmd.exe";
+  SyncHandle process = 0;
+  ASSERT_TRUE(
+      ports().shell.ShellExecuteEx(0, L"open", cmd.c_str(), L"/c exit 107", sw::Hide, &process));
+  ASSERT_NE(process, 0u);
+  EXPECT_EQ(ports().sync.WaitForSingleObject(process, 30000), wait::Object0);
+  std::uint32_t code = 0;
+  EXPECT_TRUE(ports().shell.GetExitCodeProcess(process, &code));
+  EXPECT_EQ(code, 107u);
+  EXPECT_TRUE(ports().sync.CloseHandle(process));
+
+  process = 1;
+  const std::wstring missing = machine_->ScratchFolder() + L"\\DeviceManager\\DeviceManager.exe";
+  EXPECT_FALSE(
+      ports().shell.ShellExecuteEx(0, L"open", missing.c_str(), L"\"-r\"", sw::Hide, &process));
+  EXPECT_EQ(process, 0u);
+  EXPECT_NE(ports().errors.GetLastError(), 0u);
+}
+
 TEST(Win32DebugOutputTest, TextsReachTheSystemMonitor) {
   if (::IsDebuggerPresent()) GTEST_SKIP() << "a debugger receives the texts instead";
   struct Case {

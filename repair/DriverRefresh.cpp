@@ -1,0 +1,190 @@
+#include "repair/DriverRefresh.h"
+
+#include <cwctype>
+#include <string>
+#include <vector>
+
+#include "discovery/DeviceRegistry.h"
+#include "logging/Trace.h"
+#include "platform/api/Handles.h"
+#include "platform/api/Text.h"
+
+KVD_TRACE_SOURCE();
+
+using namespace kvd::platform;
+namespace kind = DUDiduzuz::kind;
+
+namespace kvd::repair {
+
+namespace {
+
+constexpr const wchar_t* kHelperRelative = L"DeviceManager\\DeviceManager.exe";
+
+bool OnWow64(Platform& platform) {
+  bool wow64 = false;
+  return platform.system.IsWow64Process(&wow64) && wow64;
+}
+
+// "{4d36e96c-e325-11ce-bfc1-08002be10318}\0003": a device's own entry under the class key.
+// Anything else (an empty text above all) would make the deletion take a whole class, or every
+// class of the machine.
+bool IsDeviceDriverKey(const std::wstring& key) {
+  static constexpr const char kShape[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}\\dddd";
+  if (key.size() != sizeof kShape - 1) return false;
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    const wchar_t c = key[i];
+    switch (kShape[i]) {
+      case 'x':
+        if (!std::iswxdigit(c)) return false;
+        break;
+      case 'd':
+        if (c < L'0' || c > L'9') return false;
+        break;
+      default:
+        if (c != static_cast<wchar_t>(kShape[i])) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::wstring> HelperPath(Platform& platform) {
+  std::wstring module;
+  const bool read = GrowAndRetry(module, [&](wchar_t* buffer, std::uint32_t chars) {
+    return platform.process.GetModuleFileName(0, buffer, chars);
+  });
+  const std::size_t slash = module.rfind(L'\\');
+  if (!read || slash == std::wstring::npos) return std::nullopt;
+  return module.substr(0, slash + 1) + kHelperRelative;
+}
+
+std::wstring Quoted(const std::wstring& item) { return L"\"" + item + L"\""; }
+
+HelperRun RunHelper(Platform& platform, const std::wstring& parameters, int show,
+                    WindowHandle owner, std::uint32_t waitMs, SyncHandle stopEvent) {
+  KVD_SCOPE(L"kvd::repair::RunHelper");
+  HelperRun run;
+  const std::optional<std::wstring> path = HelperPath(platform);
+  if (!path) {
+    KVD_LOG(kind::Debug, L"Create Process Failed for 64bit. Error Code : %s",
+            std::to_wstring(platform.errors.GetLastError()).c_str());
+    return run;
+  }
+  SyncHandle process = 0;
+  if (!platform.shell.ShellExecuteEx(owner, L"open", path->c_str(), parameters.c_str(), show,
+                                     &process)) {
+    KVD_LOG(kind::Debug, L"Create Process Failed for 64bit. Error Code : %s",
+            std::to_wstring(platform.errors.GetLastError()).c_str());
+    return run;
+  }
+  run.started = true;
+  UniqueSync owned = MakeUniqueSync(platform.sync, process);
+  if (waitMs == 0 || !owned.valid()) return run;
+  if (stopEvent != 0) {
+    const SyncHandle handles[] = {owned.get(), stopEvent};
+    platform.sync.WaitForMultipleObjects(2, handles, false, waitMs);
+  } else {
+    platform.sync.WaitForSingleObject(owned.get(), waitMs);
+  }
+  // A helper still running after the wait answers STILL_ACTIVE, which the callers judge.
+  run.exitCodeRead = platform.shell.GetExitCodeProcess(owned.get(), &run.exitCode);
+  return run;
+}
+
+int RefreshDrivers64(Platform& platform, const DeviceDetails& device, const RefreshHost& host) {
+  KVD_SCOPE(L"CDiagnosticMgr::RefreshDrivers64");
+  KVD_LOG(kind::Debug, L"Diagnosing the Device Manegr issue for 64bit OS.");
+  const HelperRun run = RunHelper(platform, Quoted(L"-u") + L" " + Quoted(device.strInstanceId),
+                                  sw::Show, host.owner, wait::Infinite, host.stopEvent);
+  if (!run.started) return static_cast<int>(kHelperNotStarted);
+  if (!run.exitCodeRead) return static_cast<int>(kHelperNoExitCode);
+  return static_cast<int>(run.exitCode);
+}
+
+bool RefreshDrivers(Platform& platform, const DeviceDetails& device, const RefreshHost& host,
+                    int& errorCode) {
+  KVD_SCOPE(L"CDiagnosticMgr::RefreshDrivers");
+  const std::wstring keyPath = CDeviceRegistry::ClassKey(device.strDriverKey);
+  if (!IsDeviceDriverKey(device.strDriverKey)) {
+    KVD_LOG(kind::Error,
+            L"The driver key is not a device's entry of a class: nothing is deleted. Path: %s",
+            keyPath.c_str());
+    errorCode = kRefreshNotReinstalled;
+    return false;
+  }
+  // What the update needs is looked for before the driver key goes: without it the device
+  // would be left without driver key and nothing to bring it back.
+  const bool wow64 = OnWow64(platform);
+  UniqueLibrary library = MakeUniqueLibrary(platform.modules, 0);
+  ProcAddress entry = 0;
+  if (wow64) {
+    const std::optional<std::wstring> helper = HelperPath(platform);
+    FileAttributeData data;
+    if (!helper || !platform.files.GetFileAttributesEx(helper->c_str(), &data)) {
+      KVD_LOG(kind::Debug, L"The device-manager helper is missing. Path: %s",
+              helper ? helper->c_str() : L"");
+      errorCode = kRefreshHelperFailed;
+      return false;
+    }
+  } else {
+    std::wstring system;
+    GrowAndRetry(system, [&](wchar_t* buffer, std::uint32_t chars) {
+      return platform.modules.GetSystemDirectory(buffer, chars);
+    });
+    // By full path: a devmgr.dll in the program's folder or the current one is never loaded.
+    const std::wstring dll = system + L"\\devmgr.dll";
+    library = MakeUniqueLibrary(platform.modules, platform.modules.LoadLibrary(dll.c_str()));
+    if (!library.valid()) {
+      KVD_LOG(kind::Debug, L"Failed LoadLibrary(devmgr.dll)");
+      errorCode = kRefreshNoLibrary;
+      return false;
+    }
+    entry = platform.modules.GetProcAddress(library.get(), "DeviceProperties_RunDLLW");
+    if (entry == 0) {
+      KVD_LOG(kind::Debug, L"Failed DeviceProperties_RunDLL");
+      errorCode = kRefreshNoEntry;
+      return false;
+    }
+  }
+
+  if (host.showInstructions) host.showInstructions();
+  if (platform.registry.DeleteTree(kHkeyLocalMachine, keyPath.c_str()) != err::Success) {
+    KVD_LOG(kind::Debug, L"Failed to delete Lower Filter Key.");
+  }
+  if (wow64) {
+    if (RefreshDrivers64(platform, device, host) != static_cast<int>(kHelperUpdated)) {
+      errorCode = kRefreshHelperFailed;
+      return false;
+    }
+  } else {
+    const std::wstring commandLine = L"/MachineName \"\" /DeviceID " + device.strInstanceId;
+    platform.modules.CallDevicePropertiesRunDll(entry, commandLine.c_str(), sw::Show);
+  }
+
+  UniqueHkey key = MakeUniqueHkey(platform.registry);
+  if (platform.registry.OpenKeyEx(kHkeyLocalMachine, keyPath.c_str(),
+                                  sam::AllAccess | sam::Wow64_32Key, key.put()) == err::Success) {
+    return true;
+  }
+  KVD_LOG(kind::Debug, L"Could  not update driver");
+  errorCode = kRefreshNotReinstalled;
+  return false;
+}
+
+bool ReenumerateDeviceManager(Platform& platform) {
+  KVD_SCOPE(L"ReenumerateDeviceManager");
+  if (OnWow64(platform)) {
+    if (!HelperPath(platform)) return false;
+    RunHelper(platform, Quoted(L"-r"), sw::Hide, 0, 0);
+    return true;
+  }
+  DevInst root = 0;
+  if (platform.devices.LocateRootDevNode(&root) == cr::Success &&
+      platform.devices.ReenumerateDevNode(root, cr::ReenumerateRetryInstallation) == cr::Success) {
+    platform.clock.Sleep(1000);
+  }
+  return true;
+}
+
+}  // namespace kvd::repair
