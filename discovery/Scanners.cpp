@@ -17,6 +17,7 @@ KVD_TRACE_SOURCE();
 namespace {
 
 using namespace kvd::platform;
+using kvd::discovery::PropertyText;
 using kvd::reg::MachineText;
 using kvd::reg::RegStatus;
 using kvd::reg::RegText;
@@ -27,22 +28,6 @@ std::wstring TrimmedLower(std::wstring_view text) { return ToLowerOrdinal(Trim(t
 std::wstring WithoutTrailingBackslashes(std::wstring text) {
   while (!text.empty() && text.back() == L'\\') text.pop_back();
   return text;
-}
-
-// A text property of a node, read in two steps; nullopt when the node has none.
-std::optional<std::wstring> PropertyText(IDevices& devices, DevInfoSet set,
-                                         const DevInfoData& element, std::uint32_t property) {
-  std::uint32_t type = 0;
-  std::uint32_t required = 0;
-  devices.GetDeviceRegistryProperty(set, element, property, &type, nullptr, 0, &required);
-  if (required == 0) return std::nullopt;
-  std::vector<std::uint8_t> bytes(required);
-  if (!devices.GetDeviceRegistryProperty(set, element, property, &type, bytes.data(), required,
-                                         &required)) {
-    return std::nullopt;
-  }
-  // Up to the first NUL: the first string of a list, whether or not the list is terminated.
-  return FromUtf16Bytes(bytes.data(), std::min<std::size_t>(required, bytes.size()));
 }
 
 std::wstring AfterLastBackslash(const std::wstring& text) {
@@ -56,6 +41,22 @@ bool IsLumeqDescription(const std::wstring& description) {
 }
 
 }  // namespace
+
+std::optional<std::wstring> kvd::discovery::PropertyText(IDevices& devices, DevInfoSet set,
+                                                         const DevInfoData& element,
+                                                         std::uint32_t property) {
+  std::uint32_t type = 0;
+  std::uint32_t required = 0;
+  devices.GetDeviceRegistryProperty(set, element, property, &type, nullptr, 0, &required);
+  if (required == 0) return std::nullopt;
+  std::vector<std::uint8_t> bytes(required);
+  if (!devices.GetDeviceRegistryProperty(set, element, property, &type, bytes.data(), required,
+                                         &required)) {
+    return std::nullopt;
+  }
+  // Up to the first NUL: the first string of a list, whether or not the list is terminated.
+  return FromUtf16Bytes(bytes.data(), std::min<std::size_t>(required, bytes.size()));
+}
 
 bool CScanners::EnumerateScanners(std::vector<_DeviceDetails>& devices) {
   KVD_SCOPE(L"CScanners::EnumerateScanners");

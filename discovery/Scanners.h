@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,14 @@
 // node, each with its family (Tarvel, Lumeq, Ostrel or the all-in-one default), model and
 // address. Runs on the manager's enumeration thread; a device reached by two paths is listed
 // twice.
+namespace kvd::discovery {
+// A text property of a device node (SPDRP_*), read in two steps: the first string when it is a
+// list; nullopt when the node has none (the size query reports nothing).
+std::optional<std::wstring> PropertyText(platform::IDevices& devices, platform::DevInfoSet set,
+                                         const platform::DevInfoData& element,
+                                         std::uint32_t property);
+}  // namespace kvd::discovery
+
 class CScanners {
  public:
   explicit CScanners(kvd::platform::Platform& platform) : m_platform(platform) {}

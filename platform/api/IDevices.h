@@ -53,6 +53,22 @@ inline constexpr std::uint32_t Present = 0x02;
 inline constexpr std::uint32_t AllClasses = 0x04;
 }  // namespace digcf
 
+// Device state changes (SP_PROPCHANGE_PARAMS) and install flags.
+namespace dics {
+inline constexpr std::uint32_t Enable = 0x01;
+inline constexpr std::uint32_t Disable = 0x02;
+inline constexpr std::uint32_t FlagGlobal = 0x01;
+inline constexpr std::uint32_t FlagConfigSpecific = 0x02;
+inline constexpr std::uint32_t DifPropertyChange = 0x12;  // DIF_PROPERTYCHANGE
+inline constexpr std::uint32_t DiNeedRestart = 0x00000080;
+inline constexpr std::uint32_t DiNeedReboot = 0x00000100;
+}  // namespace dics
+
+// CM_PROB_* numbers the program names.
+namespace cmprob {
+inline constexpr std::uint32_t Disabled = 22;
+}  // namespace cmprob
+
 // SPDRP_* property codes.
 namespace spdrp {
 inline constexpr std::uint32_t DeviceDesc = 0x00;
@@ -120,6 +136,17 @@ class IDevices {
   // CR_SUCCESS and writes neither output: start both at 0.
   virtual std::uint32_t GetDevNodeStatus(std::uint32_t* status, std::uint32_t* problem,
                                          DevInst devInst, DevMachine machine) = 0;
+  // SetupDiSetClassInstallParamsW(set, element, SP_PROPCHANGE_PARAMS {header {size 8,
+  // DIF_PROPERTYCHANGE}, stateChange, scope, hwProfile}, its size).
+  virtual bool SetPropertyChangeParams(DevInfoSet set, const DevInfoData& element,
+                                       std::uint32_t stateChange, std::uint32_t scope,
+                                       std::uint32_t hwProfile) = 0;
+  // SetupDiCallClassInstaller(installFunction, set, element).
+  virtual bool CallClassInstaller(std::uint32_t installFunction, DevInfoSet set,
+                                  const DevInfoData& element) = 0;
+  // SetupDiGetDeviceInstallParamsW(set, element, params): its Flags.
+  virtual bool GetDeviceInstallFlags(DevInfoSet set, const DevInfoData& element,
+                                     std::uint32_t* flags) = 0;
   // CM_Locate_DevNode_ExW(devInst, nullptr (the root), CM_LOCATE_DEVNODE_NORMAL, nullptr (local
   // machine)): CONFIGRET.
   virtual std::uint32_t LocateRootDevNode(DevInst* devInst) = 0;

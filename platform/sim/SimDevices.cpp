@@ -310,6 +310,71 @@ std::uint32_t SimDevices::ReenumerateDevNode(DevInst devInst, std::uint32_t flag
   return cr::Success;
 }
 
+bool SimDevices::SetPropertyChangeParams(DevInfoSet set, const platform::DevInfoData& element,
+                                         std::uint32_t stateChange, std::uint32_t scope,
+                                         std::uint32_t /*hwProfile*/) {
+  if (auto fault = calls_.Enter("SetPropertyChangeParams")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  const Node* node = ElementLocked(set, element);
+  if (node == nullptr) return false;
+  State& state = states_[ids_[node->devInst - 1]];
+  state.pendingState = stateChange;
+  state.pendingScope = scope;
+  return true;
+}
+
+bool SimDevices::CallClassInstaller(std::uint32_t installFunction, DevInfoSet set,
+                                    const platform::DevInfoData& element) {
+  if (auto fault = calls_.Enter("CallClassInstaller")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  const Node* node = ElementLocked(set, element);
+  if (node == nullptr) return false;
+  const std::wstring& id = ids_[node->devInst - 1];
+  State& state = states_[id];
+  if (installFunction != platform::dics::DifPropertyChange || state.pendingState == 0) {
+    errors_.SetThreadError(err::InvalidParameter);
+    return false;
+  }
+  if (state.pendingState == platform::dics::Enable && state.problem == platform::cmprob::Disabled) {
+    state.problem = 0;
+  } else if (state.pendingState == platform::dics::Disable) {
+    state.problem = platform::cmprob::Disabled;
+  }
+  changes_.push_back({id, state.pendingState, state.pendingScope});
+  state.changed = true;
+  return true;
+}
+
+bool SimDevices::GetDeviceInstallFlags(DevInfoSet set, const platform::DevInfoData& element,
+                                       std::uint32_t* flags) {
+  if (auto fault = calls_.Enter("GetDeviceInstallFlags")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  const Node* node = ElementLocked(set, element);
+  if (node == nullptr) return false;
+  const State& state = states_[ids_[node->devInst - 1]];
+  *flags = state.changed && state.changeNeedsRestart ? platform::dics::DiNeedRestart : 0;
+  return true;
+}
+
+void SimDevices::SetChangeNeedsRestart(const std::wstring& instanceId, bool needs) {
+  std::lock_guard lock(mutex_);
+  states_[ToUpperOrdinal(instanceId)].changeNeedsRestart = needs;
+}
+
+std::vector<SimDevices::Change> SimDevices::Changes() const {
+  std::lock_guard lock(mutex_);
+  return changes_;
+}
+
 std::vector<std::uint32_t> SimDevices::RootRescans() const {
   std::lock_guard lock(mutex_);
   return rootRescans_;

@@ -50,6 +50,16 @@ class SimDevices final : public platform::IDevices {
                             std::uint32_t chars) override;
   std::uint32_t GetDevNodeStatus(std::uint32_t* status, std::uint32_t* problem,
                                  platform::DevInst devInst, platform::DevMachine machine) override;
+  // A property change applies on CallClassInstaller: enabling clears the node's "disabled"
+  // problem (22), disabling sets it; every change is recorded.
+  bool SetPropertyChangeParams(platform::DevInfoSet set, const platform::DevInfoData& element,
+                               std::uint32_t stateChange, std::uint32_t scope,
+                               std::uint32_t hwProfile) override;
+  bool CallClassInstaller(std::uint32_t installFunction, platform::DevInfoSet set,
+                          const platform::DevInfoData& element) override;
+  // DI_NEEDRESTART after a change of a node told to need one.
+  bool GetDeviceInstallFlags(platform::DevInfoSet set, const platform::DevInfoData& element,
+                             std::uint32_t* flags) override;
   // The root node is "HTREE\ROOT\0"; a rescan of it is recorded with its flags.
   std::uint32_t LocateRootDevNode(platform::DevInst* devInst) override;
   std::uint32_t ReenumerateDevNode(platform::DevInst devInst, std::uint32_t flags) override;
@@ -60,6 +70,14 @@ class SimDevices final : public platform::IDevices {
   std::size_t OpenSetCount() const;
   // The flags of every rescan of the root node, in order.
   std::vector<std::uint32_t> RootRescans() const;
+  // A property change of the node makes its class installer ask for a restart.
+  void SetChangeNeedsRestart(const std::wstring& instanceId, bool needs);
+  struct Change {
+    std::wstring instanceId;  // upper case
+    std::uint32_t stateChange = 0;
+    std::uint32_t scope = 0;
+  };
+  std::vector<Change> Changes() const;
 
  private:
   struct Node {
@@ -75,6 +93,10 @@ class SimDevices final : public platform::IDevices {
   struct State {
     bool present = true;
     std::uint32_t problem = 0;
+    bool changeNeedsRestart = false;
+    bool changed = false;
+    std::uint32_t pendingState = 0;
+    std::uint32_t pendingScope = 0;
   };
 
   std::vector<Node> ListLocked(const platform::Guid* classGuid, const wchar_t* enumerator,
@@ -89,6 +111,7 @@ class SimDevices final : public platform::IDevices {
   std::map<platform::DevInfoSet, Set> sets_;
   std::map<std::wstring, platform::DevInst> devInsts_;  // by upper-case id
   std::vector<std::uint32_t> rootRescans_;
+  std::vector<Change> changes_;
   std::vector<std::wstring> ids_;         // devInst - 1 -> upper-case id
   std::map<std::wstring, State> states_;  // by upper-case id
 };

@@ -51,7 +51,8 @@ constexpr std::string_view kFailable[] = {
     // IDevices
     "GetClassDevs", "EnumDeviceInfo", "GetDeviceRegistryProperty", "GetDeviceInstanceId",
     "GetDeviceInfoListDetail", "ClassGuidsFromName", "DestroyDeviceInfoList", "GetDeviceId",
-    "GetDevNodeStatus", "LocateRootDevNode", "ReenumerateDevNode",
+    "GetDevNodeStatus", "LocateRootDevNode", "ReenumerateDevNode", "SetPropertyChangeParams",
+    "CallClassInstaller", "GetDeviceInstallFlags",
     // IModules
     "GetSystemDirectory", "LoadLibrary", "GetProcAddress", "FreeLibrary",
     // ISockets (inet_addr cannot fail), IIcmp

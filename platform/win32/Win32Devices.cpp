@@ -41,6 +41,12 @@ static_assert(cr::InvalidDevNode == CR_INVALID_DEVNODE);
 static_assert(cr::NoSuchDevNode == CR_NO_SUCH_DEVNODE);
 static_assert(cr::BufferSmall == CR_BUFFER_SMALL);
 static_assert(cr::Failure == CR_FAILURE);
+static_assert(dics::Enable == DICS_ENABLE && dics::Disable == DICS_DISABLE);
+static_assert(dics::FlagGlobal == DICS_FLAG_GLOBAL &&
+              dics::FlagConfigSpecific == DICS_FLAG_CONFIGSPECIFIC);
+static_assert(dics::DifPropertyChange == DIF_PROPERTYCHANGE);
+static_assert(dics::DiNeedRestart == DI_NEEDRESTART && dics::DiNeedReboot == DI_NEEDREBOOT);
+static_assert(cmprob::Disabled == CM_PROB_DISABLED);
 static_assert(cr::ReenumerateRetryInstallation == CM_REENUMERATE_RETRY_INSTALLATION);
 static_assert(cr::CallNotImplemented == CR_CALL_NOT_IMPLEMENTED);
 static_assert(cr::DnHasProblem == DN_HAS_PROBLEM);
@@ -159,6 +165,36 @@ std::uint32_t Win32Devices::GetDevNodeStatus(std::uint32_t* status, std::uint32_
   InOut<ULONG> winProblem(problem);
   return CM_Get_DevNode_Status_Ex(winStatus.get(), winProblem.get(), devInst, 0,
                                   reinterpret_cast<HMACHINE>(machine));
+}
+
+bool Win32Devices::SetPropertyChangeParams(DevInfoSet set, const DevInfoData& element,
+                                           std::uint32_t stateChange, std::uint32_t scope,
+                                           std::uint32_t hwProfile) {
+  SP_DEVINFO_DATA data = ToElement(element);
+  SP_PROPCHANGE_PARAMS params{};
+  params.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
+  params.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
+  params.StateChange = stateChange;
+  params.Scope = scope;
+  params.HwProfile = hwProfile;
+  return SetupDiSetClassInstallParamsW(ToSet(set), &data, &params.ClassInstallHeader,
+                                       sizeof params) != FALSE;
+}
+
+bool Win32Devices::CallClassInstaller(std::uint32_t installFunction, DevInfoSet set,
+                                      const DevInfoData& element) {
+  SP_DEVINFO_DATA data = ToElement(element);
+  return SetupDiCallClassInstaller(installFunction, ToSet(set), &data) != FALSE;
+}
+
+bool Win32Devices::GetDeviceInstallFlags(DevInfoSet set, const DevInfoData& element,
+                                         std::uint32_t* flags) {
+  SP_DEVINFO_DATA data = ToElement(element);
+  SP_DEVINSTALL_PARAMS_W params{};
+  params.cbSize = sizeof params;
+  if (!SetupDiGetDeviceInstallParamsW(ToSet(set), &data, &params)) return false;
+  *flags = params.Flags;
+  return true;
 }
 
 std::uint32_t Win32Devices::LocateRootDevNode(DevInst* devInst) {

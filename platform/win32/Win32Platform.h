@@ -219,6 +219,13 @@ class Win32Devices final : public IDevices {
   std::uint32_t GetDeviceId(DevInst devInst, wchar_t* buffer, std::uint32_t chars) override;
   std::uint32_t GetDevNodeStatus(std::uint32_t* status, std::uint32_t* problem, DevInst devInst,
                                  DevMachine machine) override;
+  bool SetPropertyChangeParams(DevInfoSet set, const DevInfoData& element,
+                               std::uint32_t stateChange, std::uint32_t scope,
+                               std::uint32_t hwProfile) override;
+  bool CallClassInstaller(std::uint32_t installFunction, DevInfoSet set,
+                          const DevInfoData& element) override;
+  bool GetDeviceInstallFlags(DevInfoSet set, const DevInfoData& element,
+                             std::uint32_t* flags) override;
   std::uint32_t LocateRootDevNode(DevInst* devInst) override;
   std::uint32_t ReenumerateDevNode(DevInst devInst, std::uint32_t flags) override;
 };

@@ -1,0 +1,124 @@
+#include "repair/DeviceNode.h"
+
+#include <cwctype>
+#include <optional>
+#include <string>
+
+#include "discovery/Scanners.h"
+#include "logging/Trace.h"
+#include "platform/api/Handles.h"
+#include "platform/api/Text.h"
+
+KVD_TRACE_SOURCE();
+
+using namespace kvd::platform;
+namespace kind = DUDiduzuz::kind;
+
+namespace kvd::repair {
+
+namespace {
+
+std::wstring TrimmedUpper(const std::wstring& text) {
+  std::wstring out = Trim(text);
+  for (wchar_t& c : out) c = static_cast<wchar_t>(std::towupper(c));
+  return out;
+}
+
+// One state change of a node in one scope. A class installer that wants a restart for it leaves
+// that to the user: the change counts only when the restart was asked for.
+bool ChangeState(Platform& platform, DevInfoSet set, const DevInfoData& element,
+                 std::uint32_t stateChange, std::uint32_t scope, const NodeHost& host) {
+  KVD_SCOPE(L"kvd::repair::ChangeState");
+  IDevices& devices = platform.devices;
+  std::uint32_t flags = 0;
+  if (!devices.SetPropertyChangeParams(set, element, stateChange, scope, 0) ||
+      !devices.CallClassInstaller(dics::DifPropertyChange, set, element) ||
+      !devices.GetDeviceInstallFlags(set, element, &flags)) {
+    KVD_LOG_FAILED_CALL(L"SetupDiCallClassInstaller", platform.errors.GetLastError(),
+                        L"DIF_PROPERTYCHANGE");
+    return false;
+  }
+  if ((flags & (dics::DiNeedRestart | dics::DiNeedReboot)) == 0) return true;
+  const bool yes = host.confirmRestart && host.confirmRestart();
+  return yes && host.restart && host.restart();
+}
+
+}  // namespace
+
+bool IsRecordsImageDevice(IDevices& devices, DevInfoSet set, const DevInfoData& element,
+                          const DeviceDetails& device) {
+  const std::optional<std::wstring> maker =
+      kvd::discovery::PropertyText(devices, set, element, spdrp::Mfg);
+  if (!maker) return false;
+  const std::wstring lower = ToLowerOrdinal(Trim(*maker));
+  if (lower.find(L"qv") == std::wstring::npos && lower.find(L"quvari") == std::wstring::npos) {
+    return false;
+  }
+  const std::optional<std::wstring> first =
+      kvd::discovery::PropertyText(devices, set, element, spdrp::HardwareId);
+  // An empty id would equal a record that has none: never a match.
+  const std::wstring wanted = TrimmedUpper(device.strHardwareId);
+  return first && !wanted.empty() && TrimmedUpper(*first) == wanted;
+}
+
+bool ApplyToMatchingImageDevices(Platform& platform, const DeviceDetails& device,
+                                 NodeOperation operation, const NodeHost& host,
+                                 std::uint32_t* problem, int& errorCode) {
+  KVD_SCOPE(L"CKVDDeviceManagerIssue::ApplyToMatchingImageDevices");
+  IDevices& devices = platform.devices;
+  Guid imageClass;
+  std::uint32_t required = 0;
+  if (!devices.ClassGuidsFromName(L"Image", &imageClass, 1, &required) || required < 1) {
+    KVD_LOG_FAILED_CALL(L"SetupDiClassGuidsFromNameExW", platform.errors.GetLastError(), L"Image");
+    return false;
+  }
+  // Flags 0: devices that are not plugged in are looked at too.
+  UniqueDevInfoList set =
+      MakeUniqueDevInfoList(devices, devices.GetClassDevs(&imageClass, nullptr, 0));
+  DevMachine machine = 0;
+  if (!set.valid() || !devices.GetDeviceInfoListDetail(set.get(), &machine)) {
+    KVD_LOG_FAILED_CALL(L"SetupDiGetClassDevsExW", platform.errors.GetLastError(), L"Image");
+    return false;
+  }
+  for (std::uint32_t index = 0;; ++index) {
+    DevInfoData element;
+    if (!devices.EnumDeviceInfo(set.get(), index, &element)) break;
+    std::uint32_t status = 0;
+    std::uint32_t found = 0;
+    if (devices.GetDevNodeStatus(&status, &found, element.devInst, machine) != cr::Success) {
+      continue;
+    }
+    const bool matches = IsRecordsImageDevice(devices, set.get(), element, device);
+    switch (operation) {
+      case NodeOperation::Query:
+        if (!matches) break;
+        status = 0;
+        found = 0;
+        if (devices.GetDevNodeStatus(&status, &found, element.devInst, machine) == cr::Success) {
+          *problem = found;
+          return true;
+        }
+        errorCode = kNodeStatusUnreadable;
+        break;
+      case NodeOperation::Enable:
+      case NodeOperation::Disable:
+        if (!matches) {
+          errorCode = kNodeNotMatching;
+          break;
+        }
+        {
+          const std::uint32_t change =
+              operation == NodeOperation::Enable ? dics::Enable : dics::Disable;
+          // Global first; the current configuration only once that took.
+          if (ChangeState(platform, set.get(), element, change, dics::FlagGlobal, host)) {
+            return ChangeState(platform, set.get(), element, change, dics::FlagConfigSpecific,
+                               host);
+          }
+        }
+        break;
+    }
+  }
+  return false;
+}
+
+}  // namespace kvd::repair

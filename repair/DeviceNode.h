@@ -1,0 +1,46 @@
+// The maker's Image-class device node of a device record, and the operations on it that the
+// device-manager check runs itself on 32-bit Windows and that the 64-bit helper runs for it on
+// 64-bit Windows: one implementation for both.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "discovery/DeviceDetails.h"
+#include "platform/api/Platform.h"
+
+namespace kvd::repair {
+
+// The operations on the matching device nodes.
+enum class NodeOperation {
+  Query = 104,    // the first match's problem number
+  Enable = 105,   // DICS_ENABLE on the first match that takes it
+  Disable = 106,  // DICS_DISABLE on the first match that takes it
+};
+
+// Error codes the operations set (left as they were otherwise).
+inline constexpr int kNodeStatusUnreadable = 1002;  // the matching node's status could not be read
+inline constexpr int kNodeNotMatching = 1003;       // an Image device did not match during a change
+
+// Whether the element is the record's device: its manufacturer, trimmed and lower-cased,
+// contains "qv" or "quvari", and the first of its hardware ids equals the record's (both trimmed
+// and upper-cased).
+bool IsRecordsImageDevice(platform::IDevices& devices, platform::DevInfoSet set,
+                          const platform::DevInfoData& element, const DeviceDetails& device);
+
+// What a state change asks of its caller when the class installer wants a restart.
+struct NodeHost {
+  // The RESTART_MSG question; true for Yes.
+  std::function<bool()> confirmRestart;
+  // The restart itself; true once it was requested.
+  std::function<bool()> restart;
+};
+
+// Runs `operation` on the Image-class nodes (present or not) that match the record. Query
+// writes the first match's problem number into `problem`. False when the class or its set
+// cannot be had, nothing matched, or the operation failed; `errorCode` as above.
+bool ApplyToMatchingImageDevices(platform::Platform& platform, const DeviceDetails& device,
+                                 NodeOperation operation, const NodeHost& host,
+                                 std::uint32_t* problem, int& errorCode);
+
+}  // namespace kvd::repair
