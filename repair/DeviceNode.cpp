@@ -43,6 +43,40 @@ bool ChangeState(Platform& platform, DevInfoSet set, const DevInfoData& element,
   return yes && host.restart && host.restart();
 }
 
+// The driver service of a matching node set to start automatically; the restart question after
+// a change: No keeps the change for the next start, Yes needs the restart to be requested.
+bool SetServiceAutoStart(Platform& platform, const std::wstring& name, const NodeHost& host) {
+  KVD_SCOPE(L"kvd::repair::SetServiceAutoStart");
+  IServices& services = platform.services;
+  const ScHandle manager = services.OpenSCManager(L"ServicesActive", svc::ScManagerAllAccess);
+  if (manager == 0) {
+    KVD_LOG_FAILED_CALL(L"OpenSCManagerW", platform.errors.GetLastError(), L"ServicesActive");
+    return false;
+  }
+  bool changed = false;
+  const ScHandle service = services.OpenService(manager, name.c_str(), svc::ServiceAllAccess);
+  if (service == 0) {
+    KVD_LOG_FAILED_CALL(L"OpenServiceW", platform.errors.GetLastError(), name.c_str());
+  } else {
+    ServiceConfig config;
+    std::uint32_t needed = 0;
+    // The first call only asks for the size: anything but "too small" is a failure.
+    if (!services.QueryServiceConfig(service, 0, &config, &needed) &&
+        platform.errors.GetLastError() == err::InsufficientBuffer &&
+        services.QueryServiceConfig(service, needed, &config, &needed)) {
+      changed = services.ChangeServiceStartType(service, config.serviceType, svc::AutoStart);
+    }
+    if (!changed) {
+      KVD_LOG_FAILED_CALL(L"ChangeServiceConfigW", platform.errors.GetLastError(), name.c_str());
+    }
+    services.CloseServiceHandle(service);
+  }
+  services.CloseServiceHandle(manager);
+  if (!changed) return false;
+  if (!host.confirmRestart || !host.confirmRestart()) return true;
+  return host.restart && host.restart();
+}
+
 }  // namespace
 
 bool IsRecordsImageDevice(IDevices& devices, DevInfoSet set, const DevInfoData& element,
@@ -80,6 +114,7 @@ bool ApplyToMatchingImageDevices(Platform& platform, const DeviceDetails& device
     KVD_LOG_FAILED_CALL(L"SetupDiGetClassDevsExW", platform.errors.GetLastError(), L"Image");
     return false;
   }
+  bool serviceChanged = false;
   for (std::uint32_t index = 0;; ++index) {
     DevInfoData element;
     if (!devices.EnumDeviceInfo(set.get(), index, &element)) break;
@@ -116,9 +151,16 @@ bool ApplyToMatchingImageDevices(Platform& platform, const DeviceDetails& device
           }
         }
         break;
+      case NodeOperation::AutoStartService:
+        if (!matches) break;
+        if (const auto name =
+                kvd::discovery::PropertyText(devices, set.get(), element, spdrp::Service)) {
+          if (SetServiceAutoStart(platform, *name, host)) serviceChanged = true;
+        }
+        break;
     }
   }
-  return false;
+  return serviceChanged;
 }
 
 }  // namespace kvd::repair

@@ -13,9 +13,10 @@ namespace kvd::repair {
 
 // The operations on the matching device nodes.
 enum class NodeOperation {
-  Query = 104,    // the first match's problem number
-  Enable = 105,   // DICS_ENABLE on the first match that takes it
-  Disable = 106,  // DICS_DISABLE on the first match that takes it
+  Query = 104,             // the first match's problem number
+  Enable = 105,            // DICS_ENABLE on the first match that takes it
+  Disable = 106,           // DICS_DISABLE on the first match that takes it
+  AutoStartService = 107,  // every match's driver service set to start automatically
 };
 
 // Error codes the operations set (left as they were otherwise).
@@ -28,7 +29,7 @@ inline constexpr int kNodeNotMatching = 1003;       // an Image device did not m
 bool IsRecordsImageDevice(platform::IDevices& devices, platform::DevInfoSet set,
                           const platform::DevInfoData& element, const DeviceDetails& device);
 
-// What a state change asks of its caller when the class installer wants a restart.
+// What a state change or a service change asks of its caller about a restart.
 struct NodeHost {
   // The RESTART_MSG question; true for Yes.
   std::function<bool()> confirmRestart;

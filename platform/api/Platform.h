@@ -6,6 +6,7 @@
 #include "platform/api/IModules.h"
 #include "platform/api/IPing.h"
 #include "platform/api/IRegistry.h"
+#include "platform/api/IServices.h"
 #include "platform/api/ISystem.h"
 #include "platform/api/ISystemFacts.h"
 #include "platform/api/IWindowMessages.h"
@@ -37,6 +38,7 @@ struct Platform {
   ISockets& sockets;
   IIcmp& icmp;
   IGdi& gdi;
+  IServices& services;
 };
 
 // Some ports of a platform replaced by others (a recorder, a manual clock, the real files under a
@@ -63,6 +65,7 @@ struct PortOverrides {
   ISockets* sockets = nullptr;
   IIcmp* icmp = nullptr;
   IGdi* gdi = nullptr;
+  IServices* services = nullptr;
 };
 
 inline Platform Overridden(const Platform& base, const PortOverrides& with) {
@@ -89,7 +92,8 @@ inline Platform Overridden(const Platform& base, const PortOverrides& with) {
                   pick(with.modules, base.modules),
                   pick(with.sockets, base.sockets),
                   pick(with.icmp, base.icmp),
-                  pick(with.gdi, base.gdi)};
+                  pick(with.gdi, base.gdi),
+                  pick(with.services, base.services)};
 }
 
 }  // namespace kvd::platform

@@ -313,10 +313,7 @@ std::uint32_t SimDevices::ReenumerateDevNode(DevInst devInst, std::uint32_t flag
 bool SimDevices::SetPropertyChangeParams(DevInfoSet set, const platform::DevInfoData& element,
                                          std::uint32_t stateChange, std::uint32_t scope,
                                          std::uint32_t /*hwProfile*/) {
-  if (auto fault = calls_.Enter("SetPropertyChangeParams")) {
-    errors_.SetThreadError(*fault);
-    return false;
-  }
+  if (Faulted(calls_, errors_, "SetPropertyChangeParams")) return false;
   std::lock_guard lock(mutex_);
   const Node* node = ElementLocked(set, element);
   if (node == nullptr) return false;
@@ -328,10 +325,7 @@ bool SimDevices::SetPropertyChangeParams(DevInfoSet set, const platform::DevInfo
 
 bool SimDevices::CallClassInstaller(std::uint32_t installFunction, DevInfoSet set,
                                     const platform::DevInfoData& element) {
-  if (auto fault = calls_.Enter("CallClassInstaller")) {
-    errors_.SetThreadError(*fault);
-    return false;
-  }
+  if (Faulted(calls_, errors_, "CallClassInstaller")) return false;
   std::lock_guard lock(mutex_);
   const Node* node = ElementLocked(set, element);
   if (node == nullptr) return false;
@@ -353,10 +347,7 @@ bool SimDevices::CallClassInstaller(std::uint32_t installFunction, DevInfoSet se
 
 bool SimDevices::GetDeviceInstallFlags(DevInfoSet set, const platform::DevInfoData& element,
                                        std::uint32_t* flags) {
-  if (auto fault = calls_.Enter("GetDeviceInstallFlags")) {
-    errors_.SetThreadError(*fault);
-    return false;
-  }
+  if (Faulted(calls_, errors_, "GetDeviceInstallFlags")) return false;
   std::lock_guard lock(mutex_);
   const Node* node = ElementLocked(set, element);
   if (node == nullptr) return false;

@@ -760,10 +760,7 @@ FileHandle SimFileSystem::FindFirstFile(const wchar_t* pattern, platform::FindDa
 }
 
 bool SimFileSystem::FindNextFile(FileHandle find, platform::FindData* out) {
-  if (auto fault = calls_.Enter("FindNextFile")) {
-    errors_.SetThreadError(*fault);
-    return false;
-  }
+  if (Faulted(calls_, errors_, "FindNextFile")) return false;
   std::lock_guard lock(mutex_);
   auto it = finds_.find(find);
   if (it == finds_.end() || out == nullptr) {
@@ -780,10 +777,7 @@ bool SimFileSystem::FindNextFile(FileHandle find, platform::FindData* out) {
 }
 
 bool SimFileSystem::FindClose(FileHandle find) {
-  if (auto fault = calls_.Enter("FindClose")) {
-    errors_.SetThreadError(*fault);
-    return false;
-  }
+  if (Faulted(calls_, errors_, "FindClose")) return false;
   std::lock_guard lock(mutex_);
   if (finds_.erase(find) == 0) {
     errors_.SetThreadError(err::InvalidHandle);

@@ -55,6 +55,9 @@ constexpr std::string_view kFailable[] = {
     "CallClassInstaller", "GetDeviceInstallFlags",
     // IModules
     "GetSystemDirectory", "LoadLibrary", "GetProcAddress", "FreeLibrary",
+    // IServices
+    "OpenSCManager", "OpenService", "QueryServiceConfig", "ChangeServiceConfig",
+    "QueryServiceStatus", "StartService", "CloseServiceHandle",
     // ISockets (inet_addr cannot fail), IIcmp
     "WSAStartup", "WSACleanup", "gethostbyname", "gethostbyaddr", "IcmpCreateFile", "IcmpSendEcho",
     "IcmpCloseHandle",
@@ -84,16 +87,23 @@ SimMachine::SimMachine()
       sockets_(calls_, errors_, hosts_),
       icmp_(calls_, errors_, clock_, modules_, hosts_),
       gdi_(calls_),
+      services_(calls_, errors_),
       windows_(calls_, errors_, clock_),
-      ports_{registry_, files_, environment_, process_,  clock_,   debug_,     errors_,
-             sync_,     xml_,   system_,      security_, shell_,   installer_, network_,
-             windows_,  ini_,   devices_,     modules_,  sockets_, icmp_,      gdi_} {
+      ports_{registry_, files_,   environment_, process_, clock_,     debug_,   errors_,  sync_,
+             xml_,      system_,  security_,    shell_,   installer_, network_, windows_, ini_,
+             devices_,  modules_, sockets_,     icmp_,    gdi_,       services_} {
   // The executable is a file like any other: it can be searched for, opened and read.
   files_.PutFile(process_.ModulePath(), {'M', 'Z'});
   system_.FollowWow64([this](bool wow64) { files_.SetWow64(wow64); });
   modules_.AddLibrary(
       std::wstring(SimModules::kSystemFolder) + L"\\iphlpapi.dll",
       {"GetAdaptersAddresses", "IcmpCreateFile", "IcmpCloseHandle", "IcmpSendEcho"});
+  // The still-image service of every Windows 7 (Wine has one by that name too).
+  SimServices::Service stillImage;
+  stillImage.serviceType = 0x20;  // SERVICE_WIN32_SHARE_PROCESS
+  stillImage.binaryPathName = L"C:\\Windows\\system32\\svchost.exe -k imgsvc";
+  stillImage.displayName = L"Windows Image Acquisition (WIA)";
+  services_.Put(L"stisvc", stillImage);
   // The setup classes every Windows has, by the names SetupAPI finds them under.
   const std::pair<platform::Guid, const wchar_t*> classes[] = {
       {platform::devclass::Image, L"Image"},

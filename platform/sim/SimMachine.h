@@ -11,6 +11,7 @@
 #include "platform/sim/SimGdi.h"
 #include "platform/sim/SimProcess.h"
 #include "platform/sim/SimRegistry.h"
+#include "platform/sim/SimServices.h"
 #include "platform/sim/SimSync.h"
 #include "platform/sim/SimSystem.h"
 #include "platform/sim/SimSystemFacts.h"
@@ -54,6 +55,7 @@ class SimMachine {
   SimSockets& Sockets() { return sockets_; }
   SimIcmp& Icmp() { return icmp_; }
   SimGdi& Gdi() { return gdi_; }
+  SimServices& Services() { return services_; }
 
   // The n-th call (1 = the next one) from now of the port method named `method` (its name in
   // the interface: "OpenKeyEx", "CreateFile", "WaitForSingleObject", ...) fails with `code`:
@@ -96,6 +98,7 @@ class SimMachine {
   SimSockets sockets_;
   SimIcmp icmp_;
   SimGdi gdi_;
+  SimServices services_;
   // Last of the sub-objects, so that its UI thread has ended before anything a handler may use
   // is destroyed.
   SimWindows windows_;

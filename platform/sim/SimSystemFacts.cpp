@@ -353,10 +353,7 @@ bool SimShell::ShellExecuteEx(std::uintptr_t owner, const wchar_t* verb, const w
 }
 
 bool SimShell::GetExitCodeProcess(platform::SyncHandle process, std::uint32_t* code) {
-  if (auto fault = calls_.Enter("GetExitCodeProcess")) {
-    errors_.SetThreadError(*fault);
-    return false;
-  }
+  if (Faulted(calls_, errors_, "GetExitCodeProcess")) return false;
   std::lock_guard lock(mutex_);
   auto it = exitCodes_.find(process);
   if (it == exitCodes_.end()) {

@@ -552,11 +552,72 @@ bool Win32Gdi::DeleteObject(FontHandle font) {
   return ::DeleteObject(reinterpret_cast<HGDIOBJ>(font)) != FALSE;
 }
 
+// --- Services ------------------------------------------------------------------------------------
+
+namespace {
+SC_HANDLE ToSc(ScHandle handle) { return reinterpret_cast<SC_HANDLE>(handle); }
+ScHandle FromSc(SC_HANDLE handle) { return reinterpret_cast<ScHandle>(handle); }
+std::wstring TextOr(const wchar_t* text) { return text != nullptr ? text : L""; }
+}  // namespace
+
+ScHandle Win32Services::OpenSCManager(const wchar_t* database, std::uint32_t access) {
+  return FromSc(::OpenSCManagerW(nullptr, database, access));
+}
+
+ScHandle Win32Services::OpenService(ScHandle manager, const wchar_t* name, std::uint32_t access) {
+  return FromSc(::OpenServiceW(ToSc(manager), name, access));
+}
+
+bool Win32Services::QueryServiceConfig(ScHandle service, std::uint32_t bytes, ServiceConfig* out,
+                                       std::uint32_t* needed) {
+  // The caller's size is honoured as given, so that its two-step read meets the same answers
+  // as on Windows; the buffer itself is ours, aligned for the structure.
+  std::vector<QUERY_SERVICE_CONFIGW> buffer(bytes / sizeof(QUERY_SERVICE_CONFIGW) + 1);
+  DWORD required = 0;
+  if (!::QueryServiceConfigW(ToSc(service), bytes != 0 ? buffer.data() : nullptr, bytes,
+                             &required)) {
+    if (needed != nullptr) *needed = required;
+    return false;
+  }
+  const QUERY_SERVICE_CONFIGW& config = buffer.front();
+  out->serviceType = config.dwServiceType;
+  out->startType = config.dwStartType;
+  out->binaryPathName = TextOr(config.lpBinaryPathName);
+  out->displayName = TextOr(config.lpDisplayName);
+  return true;
+}
+
+bool Win32Services::ChangeServiceStartType(ScHandle service, std::uint32_t serviceType,
+                                           std::uint32_t startType) {
+  return ::ChangeServiceConfigW(ToSc(service), serviceType, startType, SERVICE_NO_CHANGE, nullptr,
+                                nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) != FALSE;
+}
+
+bool Win32Services::QueryServiceStatus(ScHandle service, std::uint32_t* currentState) {
+  SERVICE_STATUS status{};
+  if (!::QueryServiceStatus(ToSc(service), &status)) return false;
+  *currentState = status.dwCurrentState;
+  return true;
+}
+
+bool Win32Services::StartService(ScHandle service) {
+  return ::StartServiceW(ToSc(service), 0, nullptr) != FALSE;
+}
+
+bool Win32Services::CloseServiceHandle(ScHandle handle) {
+  return ::CloseServiceHandle(ToSc(handle)) != FALSE;
+}
+
+static_assert(svc::ScManagerAllAccess == SC_MANAGER_ALL_ACCESS);
+static_assert(svc::ServiceAllAccess == SERVICE_ALL_ACCESS);
+static_assert(svc::AutoStart == SERVICE_AUTO_START && svc::Disabled == SERVICE_DISABLED);
+static_assert(svc::Stopped == SERVICE_STOPPED && svc::Running == SERVICE_RUNNING);
+
 // --- The whole machine ---------------------------------------------------------------------------
 
 Win32Platform::Win32Platform()
-    : ports_{registry_, files_, environment_, process_,  clock_,   debug_,     errors_,
-             sync_,     xml_,   system_,      security_, shell_,   installer_, network_,
-             messages_, ini_,   devices_,     modules_,  sockets_, icmp_,      gdi_} {}
+    : ports_{registry_, files_,   environment_, process_, clock_,     debug_,   errors_,   sync_,
+             xml_,      system_,  security_,    shell_,   installer_, network_, messages_, ini_,
+             devices_,  modules_, sockets_,     icmp_,    gdi_,       services_} {}
 
 }  // namespace kvd::platform::win32

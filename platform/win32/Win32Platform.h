@@ -230,6 +230,19 @@ class Win32Devices final : public IDevices {
   std::uint32_t ReenumerateDevNode(DevInst devInst, std::uint32_t flags) override;
 };
 
+class Win32Services final : public IServices {
+ public:
+  ScHandle OpenSCManager(const wchar_t* database, std::uint32_t access) override;
+  ScHandle OpenService(ScHandle manager, const wchar_t* name, std::uint32_t access) override;
+  bool QueryServiceConfig(ScHandle service, std::uint32_t bytes, ServiceConfig* out,
+                          std::uint32_t* needed) override;
+  bool ChangeServiceStartType(ScHandle service, std::uint32_t serviceType,
+                              std::uint32_t startType) override;
+  bool QueryServiceStatus(ScHandle service, std::uint32_t* currentState) override;
+  bool StartService(ScHandle service) override;
+  bool CloseServiceHandle(ScHandle handle) override;
+};
+
 class Win32Modules final : public IModules {
  public:
   std::uint32_t GetSystemDirectory(wchar_t* buffer, std::uint32_t chars) override;
@@ -297,6 +310,7 @@ class Win32Platform {
   Win32Sockets sockets_;
   Win32Icmp icmp_;
   Win32Gdi gdi_;
+  Win32Services services_;
   Platform ports_;
 };
 

@@ -26,6 +26,8 @@
 #include <windows.h>
 // Left out by WIN32_LEAN_AND_MEAN; declares ShellExecuteW, whose macro is undone below.
 #include <shellapi.h>
+// Left out by WIN32_LEAN_AND_MEAN too: the service control manager.
+#include <winsvc.h>
 
 static_assert(_WIN32_WINNT >= 0x0601, "RegDeleteKeyExW and RegDeleteTreeW need Windows 7 headers");
 static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W calls unchanged");
@@ -72,6 +74,10 @@ static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W ca
 #undef EnumFontFamiliesEx
 #undef ShellExecute
 #undef ShellExecuteEx
+#undef OpenSCManager
+#undef OpenService
+#undef QueryServiceConfig
+#undef StartService
 #undef SetWindowText
 #undef LoadIcon
 #undef AppendMenu

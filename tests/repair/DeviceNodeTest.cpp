@@ -136,4 +136,35 @@ TEST_F(DeviceNode, AChangeThatFailsOrANodeThatDoesNotMatch) {
   EXPECT_TRUE(sim_.Devices().Changes().empty());
 }
 
+// Every matching node's driver service starts automatically afterwards; the restart question
+// follows a change: No keeps it for the next start.
+TEST_F(DeviceNode, TheDriverServiceStartsAutomatically) {
+  kvd::sim::SimServices::Service usbscan;
+  usbscan.serviceType = 1;  // SERVICE_KERNEL_DRIVER
+  usbscan.startType = platform::svc::Disabled;
+  usbscan.binaryPathName = L"system32\\DRIVERS\\usbscan.sys";
+  sim_.Services().Put(L"usbscan", usbscan);
+
+  EXPECT_TRUE(Apply(NodeOperation::AutoStartService));
+  EXPECT_EQ(sim_.Services().Get(L"usbscan")->startType, platform::svc::AutoStart);
+  EXPECT_EQ(sim_.Services().Get(L"usbscan")->serviceType, 1u);
+  EXPECT_EQ(questions_, 1);
+  EXPECT_EQ(restarts_, 0);
+
+  answerYes_ = true;
+  EXPECT_TRUE(Apply(NodeOperation::AutoStartService));
+  EXPECT_EQ(restarts_, 1);
+  host_.restart = [] { return false; };
+  EXPECT_FALSE(Apply(NodeOperation::AutoStartService));
+
+  // No such service, or one whose configuration cannot be read: nothing changed, no question.
+  questions_ = 0;
+  sim_.InjectFault("QueryServiceConfig", 1, platform::err::AccessDenied);
+  EXPECT_FALSE(Apply(NodeOperation::AutoStartService));
+  sim_.Registry().PutString(platform::kHkeyLocalMachine, kImageKey, L"Service", L"qvnone");
+  EXPECT_FALSE(Apply(NodeOperation::AutoStartService));
+  EXPECT_EQ(questions_, 0);
+  EXPECT_EQ(sim_.Services().OpenHandleCount(), 0u);
+}
+
 }  // namespace
