@@ -514,23 +514,28 @@ bool CUtil::RestartMachine() {
     DeleteRunValue(m_platform);
     return false;
   };
+  return RequestReboot() ? true : fail();
+}
+
+bool CUtil::RequestReboot() {
+  KVD_SCOPE(L"CUtil::RequestReboot");
   auto& security = m_platform.security;
   SyncHandle tokenHandle = 0;
   if (!security.OpenProcessToken(token::AdjustPrivileges | token::Query, &tokenHandle)) {
-    return fail();
+    return false;
   }
   auto tokenOwner = MakeUniqueSync(m_platform.sync, tokenHandle);
   std::uint64_t luid = 0;
-  if (!security.LookupPrivilegeValue(L"SeShutdownPrivilege", &luid)) return fail();
+  if (!security.LookupPrivilegeValue(L"SeShutdownPrivilege", &luid)) return false;
   // TRUE with ERROR_NOT_ALL_ASSIGNED means the privilege was not enabled.
   if (!security.AdjustTokenPrivileges(tokenOwner.get(), luid) ||
       m_platform.errors.GetLastError() != err::Success) {
-    return fail();
+    return false;
   }
   if (!security.InitiateSystemShutdownEx(nullptr, 0, false, true, token::ShutdownReasonSoftware)) {
     KVD_LOG(kind::Debug, L"The system refused to restart: error %u",
             m_platform.errors.GetLastError());
-    return fail();
+    return false;
   }
   return true;
 }

@@ -55,6 +55,9 @@ class CUtil {
   // Leaves the two marks that make the next start resume (the restart flag and the program's
   // Run entry) and asks the system to reboot; true only when the reboot was really requested.
   bool RestartMachine();
+  // Enables the shutdown privilege and asks for a reboot, without any resume marks (the
+  // device-manager check's restart): true only when the system took the request.
+  bool RequestReboot();
   // The restart flag is there: this program asked for the reboot that started it.
   bool IsRestartPending();
   // Removes both marks (the host window does it at start when a restart is pending).

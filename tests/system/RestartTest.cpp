@@ -154,4 +154,15 @@ TEST(KavidAppLogAtStart, KeptAfterARestartAndWhileAnotherInstanceRuns) {
   }
 }
 
+// The device-manager check's restart: the reboot alone, no resume marks; a refused request is
+// no restart.
+TEST_F(Restart, ARebootWithoutResume) {
+  EXPECT_TRUE(util_.RequestReboot());
+  EXPECT_EQ(sim_.Security().Shutdowns().size(), 1u);
+  EXPECT_FALSE(RestartMark());
+  EXPECT_FALSE(RunValue().has_value());
+  sim_.InjectFault("InitiateSystemShutdownEx", 1, 1115 /* ERROR_SHUTDOWN_IN_PROGRESS */);
+  EXPECT_FALSE(util_.RequestReboot());
+}
+
 }  // namespace
