@@ -59,7 +59,24 @@ std::optional<std::wstring> HelperPath(Platform& platform) {
   return module.substr(0, slash + 1) + kHelperRelative;
 }
 
-std::wstring Quoted(const std::wstring& item) { return L"\"" + item + L"\""; }
+std::wstring Quoted(const std::wstring& item) {
+  // As CommandLineToArgvW reads it back: a quote inside is escaped, and the backslashes before
+  // a quote (or before the closing one) are doubled. An item without either is just enclosed.
+  std::wstring out = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t c : item) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, L'\\');
+  out += L'"';
+  return out;
+}
 
 HelperRun RunHelper(Platform& platform, const std::wstring& parameters, int show,
                     WindowHandle owner, std::uint32_t waitMs, SyncHandle stopEvent) {

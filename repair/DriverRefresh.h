@@ -36,7 +36,8 @@ struct HelperRun {
 // when the program's own path cannot be read.
 std::optional<std::wstring> HelperPath(platform::Platform& platform);
 
-// One quoted item of the helper's parameter string.
+// One quoted item of the helper's parameter string, escaped so that the helper's
+// CommandLineToArgvW gives the item back exactly (quotes and trailing backslashes included).
 std::wstring Quoted(const std::wstring& item);
 
 // Starts the helper with `parameters` (ShellExecuteExW, "open", SEE_MASK_NOCLOSEPROCESS) and
