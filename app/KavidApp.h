@@ -86,6 +86,8 @@ class CKavidApp {
   kvd::ui::CDialog* m_pMainWnd = nullptr;
   // The host's result when it closed; -2 while it never ran.
   int m_nHostResult = -2;
+  // The threads start-up started before the manager existed (tests join them after a hang).
+  CThreadGroup* StartupThreads() const { return m_pStartupThreads.get(); }
 
  private:
   // Ends the manager's threads; false when some are left running.

@@ -25,11 +25,6 @@ namespace kind = DUDiduzuz::kind;
 
 std::wstring TrimmedLower(std::wstring_view text) { return ToLowerOrdinal(Trim(text)); }
 
-std::wstring WithoutTrailingBackslashes(std::wstring text) {
-  while (!text.empty() && text.back() == L'\\') text.pop_back();
-  return text;
-}
-
 std::wstring AfterLastBackslash(const std::wstring& text) {
   const std::size_t last = text.rfind(L'\\');
   return last == std::wstring::npos ? text : text.substr(last + 1);
@@ -324,10 +319,7 @@ std::wstring CScanners::NormalisePort(std::wstring_view port) {
 
 std::wstring CScanners::ReadIni(const std::wstring& file, const wchar_t* section,
                                 const wchar_t* key) {
-  std::array<wchar_t, 261> value{};
-  const std::uint32_t chars = m_platform.ini.GetPrivateProfileString(
-      section, key, L"", value.data(), static_cast<std::uint32_t>(value.size()), file.c_str());
-  return std::wstring(value.data(), chars);
+  return ProfileString(m_platform.ini, section, key, file, 261);
 }
 
 std::wstring CScanners::GetModel(const std::wstring& driverKey) {

@@ -8,6 +8,7 @@
 #include "logging/Trace.h"
 #include "platform/api/Handles.h"
 #include "platform/api/Text.h"
+#include "system/Helper.h"
 
 KVD_TRACE_SOURCE();
 
@@ -20,10 +21,7 @@ namespace {
 
 constexpr const wchar_t* kHelperRelative = L"DeviceManager\\DeviceManager.exe";
 
-bool OnWow64(Platform& platform) {
-  bool wow64 = false;
-  return platform.system.IsWow64Process(&wow64) && wow64;
-}
+bool OnWow64(Platform& platform) { return CUtil(platform).IsWow64(); }
 
 // "{4d36e96c-e325-11ce-bfc1-08002be10318}\0003": a device's own entry under the class key.
 // Anything else (an empty text above all) would make the deletion take a whole class, or every

@@ -12,6 +12,7 @@
 #include "logging/Trace.h"
 #include "platform/api/Handles.h"
 #include "platform/api/Text.h"
+#include "system/Helper.h"
 #include "system/Registry.h"
 
 KVD_TRACE_SOURCE();
@@ -32,11 +33,6 @@ constexpr const wchar_t* kInstalledProductsKey = L"SOFTWARE\\Quvari\\Installed P
 constexpr const wchar_t* kInstallerConfigNode =
     L"/InstallerConfigXML/cfgProductInfo/Models/Model/UsbID";
 
-std::wstring WithoutTrailingBackslashes(std::wstring text) {
-  while (!text.empty() && text.back() == L'\\') text.pop_back();
-  return text;
-}
-
 // folder + "\\" + name.
 std::wstring Child(std::wstring folder, std::wstring_view name) {
   folder += L'\\';
@@ -51,14 +47,6 @@ bool Contains(const std::wstring& text, const std::wstring& part) {
 bool Exists(IFileSystem& files, const std::wstring& path) {
   FileAttributeData data;
   return files.GetFileAttributesEx(path.c_str(), &data);
-}
-
-std::wstring ProfileText(IIniFiles& ini, const wchar_t* section, const wchar_t* key,
-                         const std::wstring& file) {
-  wchar_t buffer[kProfileChars] = {};
-  const std::uint32_t chars =
-      ini.GetPrivateProfileString(section, key, L"", buffer, kProfileChars, file.c_str());
-  return std::wstring(buffer, chars < kProfileChars ? chars : kProfileChars - 1);
 }
 
 // A whole section as its "key=value" entries each ending in a NUL. A section cut short is
@@ -100,8 +88,7 @@ bool CL2Uninstall::Uinstall(const DeviceDetails& device) {
     KVD_LOG(kind::Info, L"Failed to get the scrubber name amd path for uninstalling the device.");
     return false;
   }
-  bool wow64 = false;
-  const bool onWow64 = m_platform.system.IsWow64Process(&wow64) && wow64;
+  const bool onWow64 = CUtil(m_platform).IsWow64();
   const std::wstring scrubber =
       productFolder + L"\\setup\\" + (onWow64 ? L"qvclean40.exe" : L"qvclean01.exe");
   // A name with a blank would reach the scrubber as two arguments; quoted only then, so that
@@ -159,9 +146,10 @@ bool CL2Uninstall::FindScrubberData(const std::wstring& deviceDesc, const std::w
     const std::wstring folder = m_strInstallDir + product;
     const std::wstring autorun = folder + L"\\autorun.inf";
     if (!Exists(m_platform.files, autorun)) continue;
-    const std::wstring division = ProfileText(m_platform.ini, L"Version", L"DIVISION", autorun);
-    std::wstring release = ProfileText(m_platform.ini, L"Version", L"COEXIST_RELEASE_NUM", autorun);
-    if (release.empty()) release = ProfileText(m_platform.ini, L"Version", L"ICE_REV", autorun);
+    const std::wstring division = ProfileString(m_platform.ini, L"Version", L"DIVISION", autorun);
+    std::wstring release =
+        ProfileString(m_platform.ini, L"Version", L"COEXIST_RELEASE_NUM", autorun);
+    if (release.empty()) release = ProfileString(m_platform.ini, L"Version", L"ICE_REV", autorun);
     std::wstring dataFile = division;
     dataFile += L"scr";
     dataFile += release;
@@ -197,7 +185,7 @@ bool CL2Uninstall::IsModelListed(const std::wstring& models, const std::wstring&
     std::wstring section = Trim(entry.substr(equals + 1));
     for (wchar_t& c : section) c = static_cast<wchar_t>(std::towupper(c));
     const std::wstring listed = ToLowerOrdinal(
-        Trim(ProfileText(m_platform.ini, section.c_str(), L"devicemodel", dataPath)));
+        Trim(ProfileString(m_platform.ini, section.c_str(), L"devicemodel", dataPath)));
     if (Contains(listed, wanted)) return true;
   }
   return false;
@@ -302,8 +290,8 @@ bool CL2Uninstall::UnInstallLumeqDevice(const DeviceDetails& device) {
       KVD_LOG(kind::Info, L"Failed to expand %%windir%%.");
       return false;
     }
-    const std::wstring catalog = Trim(ProfileText(m_platform.ini, L"Version", L"CatalogFile.NTx86",
-                                                  windows + L"\\inf\\" + infPath.text));
+    const std::wstring catalog = Trim(ProfileString(
+        m_platform.ini, L"Version", L"CatalogFile.NTx86", windows + L"\\inf\\" + infPath.text));
     if (!catalog.empty()) {
       for (const std::wstring& path : candidates) {
         if (Exists(m_platform.files, Child(path, catalog))) {

@@ -205,8 +205,7 @@ bool CUtil::IsTechnicalInfoPresent(std::wstring& path) {
     KVD_LOG(kind::Debug, L"The path  %s  not exists.", path);
     return false;
   }
-  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-  path = folder + L"\\" + L"qvtechinf.exe";
+  path = WithoutTrailingBackslashes(folder) + L"\\qvtechinf.exe";
   FileAttributeData attributes;
   if (m_platform.files.GetFileAttributesEx(path.c_str(), &attributes) &&
       (attributes.attributes & file::AttributeDirectory) == 0) {

@@ -718,9 +718,8 @@ void CKvdDiagnoseDlg::OnBnClickedBtnQvupdate() {
   const kvd::reg::RegText run =
       kvd::reg::MachineText(ports.registry, L"SOFTWARE\\Quvari\\QV Software Update", L"Run");
   if (run.IsRead()) {
-    std::wstring folder = run.text;
-    while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
-    const std::wstring path = folder + L"\\QVUpdater.exe";
+    const std::wstring path =
+        kvd::platform::WithoutTrailingBackslashes(run.text) + L"\\QVUpdater.exe";
     kvd::platform::FileAttributeData attributes;
     if (ports.files.GetFileAttributesEx(path.c_str(), &attributes)) {
       ports.shell.ShellExecute(GetSafeHwnd(), L"open", path.c_str(), nullptr, nullptr,

@@ -227,6 +227,16 @@ class IIniFiles {
                                                  std::uint32_t chars, const wchar_t* file) = 0;
 };
 
+// One value of an initialisation file through GetPrivateProfileStringW with `chars` of room (the
+// empty text by default): what was copied, without its NUL.
+inline std::wstring ProfileString(IIniFiles& ini, const wchar_t* section, const wchar_t* key,
+                                  const std::wstring& file, std::uint32_t chars = 260) {
+  std::vector<wchar_t> buffer(chars, L'\0');
+  const std::uint32_t copied =
+      ini.GetPrivateProfileString(section, key, L"", buffer.data(), chars, file.c_str());
+  return std::wstring(buffer.data(), copied < chars ? copied : chars - 1);
+}
+
 // One adapter of GetAdaptersAddresses' list, with the fields the program reads.
 struct AdapterAddress {
   std::string adapterName;   // the adapter's GUID name, in the system's ANSI code page

@@ -248,6 +248,11 @@ bool MatchesFileMask(std::wstring_view name, std::wstring_view mask) {
   return m == mask.size();
 }
 
+std::wstring WithoutTrailingBackslashes(std::wstring_view text) {
+  while (!text.empty() && text.back() == L'\\') text.remove_suffix(1);
+  return std::wstring(text);
+}
+
 std::wstring Trim(std::wstring_view text) {
   const auto blank = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; };
   std::size_t begin = 0;

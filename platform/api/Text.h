@@ -37,6 +37,9 @@ wchar_t ToLowerOrdinal(wchar_t c);
 std::wstring ToLowerOrdinal(std::wstring_view text);
 bool EqualsNoCase(std::wstring_view a, std::wstring_view b);
 
+// The text without the backslashes at its end ("C:\\Suite\\" -> "C:\\Suite").
+std::wstring WithoutTrailingBackslashes(std::wstring_view text);
+
 // Blanks (space, tab, CR, LF) removed from both ends.
 std::wstring Trim(std::wstring_view text);
 

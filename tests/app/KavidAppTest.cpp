@@ -360,6 +360,48 @@ TEST(KavidAppExit, AHungThreadEndsTheProcessWithoutWaitingForIt) {
   EXPECT_NE(log.find(L"The diagnostic manager is left to the process's end."), std::wstring::npos);
 }
 
+// The start-up rescan hung in the shell at exit: the process still ends within the bound, with
+// code 0, and the log says what was left.
+TEST(KavidAppExit, AHungStartUpRescanDoesNotHoldTheExit) {
+  kvd::sim::SimMachine sim;
+  sim.InjectHang("ShellExecuteEx", 1);
+  DUDiduzuz::SettingsStore store(sim.Ports().sync);
+  DUDiduzuz::CLogModule logger(sim.Ports(), store);
+  DUDiduzuz::CLogModule::SetCurrent(&logger);
+  CThreadGroup* abandoned = nullptr;
+  {
+    CKavidApp app(sim.Ports());
+    app.InitInstance();
+    abandoned = app.StartupThreads();
+    ASSERT_NE(abandoned, nullptr);
+    while (sim.HungCalls() == 0) std::this_thread::yield();
+    std::atomic<bool> done{false};
+    const std::uint32_t start = sim.Clock().Tick();
+    std::thread exiting([&] {
+      app.ExitInstance();
+      done = true;
+    });
+    while (!done) {
+      if (sim.Sync().BlockedEventWaits() > 0) sim.Clock().Advance(100);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    exiting.join();
+    EXPECT_LE(sim.Clock().Tick() - start, CDiagnosticMgr::kExitGraceMs * 2 + 1000);
+    EXPECT_EQ(sim.Process().ExitCode(), 0u);
+    EXPECT_EQ(app.m_hMutex, 0u);
+  }
+  sim.ReleaseHangs();
+  abandoned->JoinAll();
+  delete abandoned;
+  DUDiduzuz::CLogModule::SetCurrent(nullptr);
+  const auto bytes = sim.Files().GetFile(kTemp + L"\\qv_kvd.log");
+  ASSERT_TRUE(bytes.has_value());
+  const std::wstring log = kvd::test::DecodeUtf16(*bytes);
+  EXPECT_NE(log.find(L"The device-tree rescan still runs at exit: left behind."),
+            std::wstring::npos);
+  EXPECT_NE(log.find(L"A check does not end: the program ends without it."), std::wstring::npos);
+}
+
 class RecordingUi : public IStartupUi {
  public:
   void InitCommonControls() override { calls.push_back("common controls"); }
