@@ -115,7 +115,8 @@ constexpr const wchar_t* kRule =
 
 CKavidApp::~CKavidApp() {
   KVD_SCOPE(L"CKavidApp::~CKavidApp");
-  if (EndThreads()) {
+  EndThreads();
+  if (!m_bManagerThreadsLeft) {
     m_pDiagMgr.reset();
   } else {
     // Its threads still use it: freed, it would be pulled from under them.
@@ -133,7 +134,8 @@ bool CKavidApp::EndThreads() {
   KVD_SCOPE(L"CKavidApp::EndThreads");
   if (m_bThreadsEnded) return !m_bThreadsLeft;
   m_bThreadsEnded = true;
-  bool ended = !m_pDiagMgr || m_pDiagMgr->Shutdown();
+  m_bManagerThreadsLeft = m_pDiagMgr && !m_pDiagMgr->Shutdown();
+  bool ended = !m_bManagerThreadsLeft;
   if (m_pStartupThreads) {
     m_pStartupThreads->RequestStop();
     if (m_pStartupThreads->WaitForAll(CDiagnosticMgr::kExitGraceMs) != 0) {
@@ -192,7 +194,9 @@ bool CKavidApp::InitInstance() {
   // The device tree is rescanned while the window comes up; nothing waits for it.
   m_pStartupThreads = std::make_unique<CThreadGroup>(m_platform);
   static_cast<void>(m_pStartupThreads->Start(
-      L"ReenumerateDeviceManager", [this] { kvd::repair::ReenumerateDeviceManager(m_platform); }));
+      L"ReenumerateDeviceManager",
+      // The ports, not the application: a rescan left behind at exit may outlive this object.
+      [&platform = m_platform] { kvd::repair::ReenumerateDeviceManager(platform); }));
 
   m_bBanner = m_pStartupUi != nullptr && m_pStartupUi->LoadBanner(kBannerResource);
   if (!m_bBanner) KVD_LOG(DUDiduzuz::kind::Debug, L"Failed to get bitmap from HBITMAP");

@@ -101,6 +101,8 @@ class CKavidApp {
   std::optional<CheckTable> m_checks;
   bool m_bThreadsEnded = false;
   bool m_bThreadsLeft = false;
+  // The manager's own threads were left running: it cannot be freed under them.
+  bool m_bManagerThreadsLeft = false;
   // The threads start-up starts before the manager exists (the device-tree rescan).
   std::unique_ptr<CThreadGroup> m_pStartupThreads;
   std::wstring m_strExeName;
