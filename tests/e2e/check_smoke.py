@@ -36,6 +36,11 @@ for number, line in enumerate(lines, 1):
 def find(tag, rest):
     return [m for m in parsed if m["tag"] == tag and m["rest"] == rest]
 
+def entered(scope):
+    # The indentation is kept per log file and shared by every thread: a scope entered on the
+    # main thread while the start-up rescan's scope is open sits one level deeper.
+    return [m for m in parsed if m["tag"] == "(->) " and m["rest"].strip(" ") == scope]
+
 constructor = "CKavidApp::CKavidApp"
 if not find("(->) ", constructor):
     failures.append("no entry record of CKavidApp::CKavidApp")
@@ -55,15 +60,15 @@ if not any(m["tag"] == "(I0) " and re.fullmatch(r"  OS Version : \S.* ", m["rest
     failures.append("no 'OS Version : ' record naming the system")
 if not any(m["rest"] == "  Logged in as administrator" for m in parsed):
     failures.append("no 'Logged in as administrator' record")
-if not find("(->) ", "  CDiagnosticMgr::Init"):
+if not entered("CDiagnosticMgr::Init"):
     failures.append("the diagnostic manager was not created")
-if not find("(->) ", "  CKavidApp::LoadPNGFromResource") or any(
+if not entered("CKavidApp::LoadPNGFromResource") or any(
         "Failed to get bitmap" in m["rest"] for m in parsed):
     failures.append("the banner picture was not decoded")
 errors = [m["rest"].strip() for m in parsed if m["tag"] == "(##) "]
 if errors:
     failures.append(f"error records: {errors}")
-if not find("(->) ", "  CStringTable::LoadStrings"):
+if not entered("CStringTable::LoadStrings"):
     failures.append("the texts were not loaded at start-up")
 if len({m["pid"] for m in parsed}) != 1:
     failures.append("records of more than one process id")
