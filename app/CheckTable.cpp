@@ -1,6 +1,7 @@
 #include "app/CheckTable.h"
 
 #include "issues/KVDConnectionIssue.h"
+#include "issues/KVDDeviceManagerIssue.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ CheckTable ProgramCheckTable() {
   // a placeholder until its check is built.
   return {{
       {1, L"CONNECTIVITY", false, kEvery, {0, 0, 0, 0}, Make<CKVDConnectionIssue>},
-      {2, L"DEVICEMANAGER", false, kEvery, {1, 1, 1, 1}, nullptr},
+      {2, L"DEVICEMANAGER", false, kEvery, {1, 1, 1, 1}, Make<CKVDDeviceManagerIssue>},
       {3, L"DRIVER", true, AllInOne | Tarvel, {2, 2, -1, -1}, nullptr},
       {4, L"WIA", true, kEvery, {3, 3, 2, 2}, nullptr},
       {5, L"DASHRA", false, AllInOne, {4, -1, -1, -1}, nullptr},

@@ -108,8 +108,3 @@ class CKavidApp {
   std::wstring m_strExeName;
   std::wstring m_strLogFile;
 };
-
-// The trace configuration written at start-up.
-inline constexpr std::uint32_t kLogCategories = 0x3F00FFF0;
-inline constexpr std::uint32_t kLogOptions = 0x7FF80000;
-inline constexpr std::uint32_t kLogInfoDetailLevel = 0;

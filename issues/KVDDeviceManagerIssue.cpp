@@ -1,8 +1,6 @@
 #include "issues/KVDDeviceManagerIssue.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <iterator>
 #include <string>
 
 #include "logging/Trace.h"
@@ -20,25 +18,10 @@ using kvd::repair::NodeOperation;
 
 namespace {
 
-constexpr int kReinstall[] = {1, 3, 10, 18, 19, 24, 28, 31, 40};
-constexpr int kRestart[] = {14, 21, 38, 42, 44, 47};
-constexpr int kDisabled = 22;
-constexpr int kDisabledService = 32;
 constexpr std::uint32_t kHelperWaitMs = 60000;
 
-enum class Group { Reinstall, Restart, Fixable, Unknown };
-
-template <std::size_t N>
-bool In(const int (&codes)[N], int code) {
-  return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
-}
-
-Group GroupOf(int code) {
-  if (In(kReinstall, code)) return Group::Reinstall;
-  if (In(kRestart, code)) return Group::Restart;
-  if (code == kDisabled || code == kDisabledService) return Group::Fixable;
-  return Group::Unknown;
-}
+using Group = kvd::repair::ProblemGroup;
+Group GroupOf(int code) { return kvd::repair::GroupOfProblem(code); }
 
 // The error code a problem number stands for; 0 for one that has none.
 int ErrorCodeOf(int code) {
@@ -93,7 +76,7 @@ void CKVDDeviceManagerIssue::SetUI(int code) {
 }
 
 int CKVDDeviceManagerIssue::DeviceManagerIssue64(const _DeviceDetails& device, bool fixMode,
-                                                 int problem) {
+                                                 int problem, bool* answered) {
   KVD_SCOPE(L"CKVDDeviceManagerIssue::DeviceManagerIssue64");
   KVD_LOG(kind::Debug, L"Diagnosing the Device Manegr issue for 64bit OS.");
   using kvd::repair::Quoted;
@@ -101,15 +84,32 @@ int CKVDDeviceManagerIssue::DeviceManagerIssue64(const _DeviceDetails& device, b
   parameters += Quoted(device.strDeviceDesc) + L" ";
   parameters += Quoted(device.strHardwareId) + L" ";
   if (fixMode) {
-    // The driver package's INF path: the device record carries none.
-    parameters += Quoted(L"") + L" ";
+    parameters += Quoted(kvd::repair::DriverPackageInfPath(m_platform, device)) + L" ";
     parameters += std::to_wstring(problem) + L" ";
   }
   const kvd::repair::HelperRun run = kvd::repair::RunHelper(
       m_platform, parameters, kvd::platform::sw::Hide, m_hParentWnd, kHelperWaitMs);
+  // Told apart here, not by the number: a helper that exits 1 has found problem 1, which is
+  // also what a launch failure answers.
+  if (answered != nullptr) {
+    *answered = run.started && run.exitCodeRead && run.exitCode != kvd::repair::kStillActive;
+  }
   if (!run.started) return static_cast<int>(kvd::repair::kHelperNotStarted);
   if (!run.exitCodeRead) return fixMode ? 2000 : kNoAnswer;
   return static_cast<int>(run.exitCode);
+}
+
+int CKVDDeviceManagerIssue::UninstallBranch(const _DeviceDetails& device) {
+  if (!AskYesNo(L"UNINSTALL_MSG")) {
+    // Declined: nothing was repaired, and the page must not say so.
+    return issue::kNotFixed;
+  }
+  // The same choice by family as the page's Uninstall button: a Lumeq device's software is not
+  // the suite's, and its scrubber would not remove it.
+  if (kvd::repair::UninstallDeviceSoftware(m_platform, device)) return kUninstallBranch;
+  m_platform.shell.MessageBox(m_hParentWnd, GlobalLag.GetString(L"UNINSTALL_FAIL_MSG").c_str(),
+                              GlobalLag.GetString(L"TITLE").c_str(), mb::Ok | mb::IconWarning);
+  return kRepairFailed;
 }
 
 int CKVDDeviceManagerIssue::Diagnose(const _DeviceDetails& device) {
@@ -132,11 +132,11 @@ int CKVDDeviceManagerIssue::Diagnose(const _DeviceDetails& device) {
 
   int code = kNoDevice;
   if (OnWow64()) {
-    code = DeviceManagerIssue64(device, false, 0);
+    bool answered = false;
+    code = DeviceManagerIssue64(device, false, 0, &answered);
     // A helper that never started or never ended says nothing about the device: that is not
     // its problem 1 ("reinstall") nor the STILL_ACTIVE number.
-    if (code == static_cast<int>(kvd::repair::kHelperNotStarted) ||
-        code == static_cast<int>(kvd::repair::kStillActive)) {
+    if (!answered) {
       KVD_LOG(kind::Error, L"The device-manager helper gave no answer (%d).", code);
       code = kNoAnswer;
     }
@@ -167,71 +167,31 @@ int CKVDDeviceManagerIssue::Fix(const _DeviceDetails& device, int code) {
   KVD_SCOPE(L"CKVDDeviceManagerIssue::Fix");
   KVD_LOG(kind::Debug, L"Fixes the device manager issue.");
   int result = issue::kFixedToo;
-  kvd::repair::NodeHost host;
-  host.confirmRestart = [this] { return AskYesNo(L"RESTART_MSG"); };
-  host.restart = [this] { return CUtil(m_platform).RequestReboot(); };
-  if (OnWow64()) {
-    result = DeviceManagerIssue64(device, true, code);
+  if (GroupOf(code) == Group::Unknown) {
+    // The device software's uninstall needs the whole device record and no access to the
+    // native device tree: it is made here on both kinds of Windows, with its question over the
+    // page, rather than by the helper, which is given only the description and hardware id.
+    result = UninstallBranch(device);
+  } else if (OnWow64()) {
+    bool answered = false;
+    result = DeviceManagerIssue64(device, true, code, &answered);
     // No helper, no end, no exit code: nothing was repaired. Every other answer but its
     // failure and the declined restart is the helper's success.
-    if (result == static_cast<int>(kvd::repair::kHelperNotStarted) ||
-        result == static_cast<int>(kvd::repair::kStillActive) || result == 2000) {
+    if (!answered) {
       KVD_LOG(kind::Error, L"The device-manager helper did not repair (%d).", result);
       result = kRepairFailed;
     } else if (result != kRepairFailed && result != issue::kNotFixed) {
       result = issue::kFixedToo;
     }
   } else {
+    kvd::repair::NodeHost host;
+    host.confirmRestart = [this] { return AskYesNo(L"RESTART_MSG"); };
+    host.restart = [this] { return CUtil(m_platform).RequestReboot(); };
     int errorCode = m_nErrorCode;
-    switch (GroupOf(code)) {
-      case Group::Reinstall:
-        // The driver package is removed by its INF path, which the device record does not
-        // carry: the repair cannot be made here.
-        m_nErrorCode = 1021;
-        KVD_LOG(kind::Debug, L"Failed to uninstall the device and rescan.");
-        result = kRepairFailed;
-        break;
-      case Group::Restart:
-        if (!AskYesNo(L"RESTART_MSG")) {
-          result = issue::kNotFixed;
-        } else if (!CUtil(m_platform).RequestReboot()) {
-          m_nErrorCode = 1022;
-          KVD_LOG(kind::Debug, L"Failed to restart the computer.");
-          result = kRepairFailed;
-        }
-        break;
-      case Group::Fixable: {
-        const bool enable = code == kDisabled;
-        std::uint32_t ignored = 0;
-        if (!kvd::repair::ApplyToMatchingImageDevices(
-                m_platform, device,
-                enable ? NodeOperation::Enable : NodeOperation::AutoStartService, host, &ignored,
-                errorCode)) {
-          m_nErrorCode = enable ? 1023 : 1024;
-          result = kRepairFailed;
-        }
-        break;
-      }
-      case Group::Unknown:
-        result = kUninstallBranch;
-        if (!AskYesNo(L"UNINSTALL_MSG")) {
-          // Declined: nothing was repaired, and the page must not say so.
-          result = issue::kNotFixed;
-          break;
-        }
-        {
-          CL2Uninstall uninstall(m_platform);
-          const bool started = device.bOstrel ? uninstall.UnInstallMsi(device.strDeviceDesc)
-                                              : uninstall.Uinstall(device);
-          if (!started) {
-            m_platform.shell.MessageBox(
-                m_hParentWnd, GlobalLag.GetString(L"UNINSTALL_FAIL_MSG").c_str(),
-                GlobalLag.GetString(L"TITLE").c_str(), mb::Ok | mb::IconWarning);
-            result = kRepairFailed;
-          }
-        }
-        break;
-    }
+    result = kvd::repair::RepairDeviceNode(m_platform, device,
+                                           kvd::repair::DriverPackageInfPath(m_platform, device),
+                                           code, host, errorCode);
+    m_nErrorCode = errorCode;
   }
   if (result == kRepairFailed) {
     m_strMessage = GlobalLag.GetString(L"GENERIC_FIX_FAIL");

@@ -21,8 +21,10 @@ class CKVDDeviceManagerIssue : public CKVDIssue {
   // The text, buttons and log line of a problem number's group.
   void SetUI(int code);
   // The 64-bit helper's "-d" (diagnose) or "-f" (repair) run: its exit code; 1000 (diagnose) or
-  // 2000 (repair) when it cannot be read, 1 when it could not be started.
-  int DeviceManagerIssue64(const _DeviceDetails& device, bool fixMode, int problem);
+  // 2000 (repair) when it cannot be read, 1 when it could not be started. `answered`: whether
+  // the helper ran and ended within its minute with an exit code.
+  int DeviceManagerIssue64(const _DeviceDetails& device, bool fixMode, int problem,
+                           bool* answered = nullptr);
 
   // What Diagnose answers when the helper gave no answer at all (not started, still running
   // after its minute, no exit code): no problem number of the device's.
@@ -36,6 +38,8 @@ class CKVDDeviceManagerIssue : public CKVDIssue {
  private:
   bool OnWow64();
   bool AskYesNo(const wchar_t* key);
+  // The Unknown group's repair: the device software uninstalled once the user agrees.
+  int UninstallBranch(const _DeviceDetails& device);
 
   kvd::platform::Platform& m_platform;
 };

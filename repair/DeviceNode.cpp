@@ -1,6 +1,8 @@
 #include "repair/DeviceNode.h"
 
+#include <algorithm>
 #include <cwctype>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -8,6 +10,7 @@
 #include "logging/Trace.h"
 #include "platform/api/Handles.h"
 #include "platform/api/Text.h"
+#include "system/Helper.h"
 
 KVD_TRACE_SOURCE();
 
@@ -161,6 +164,108 @@ bool ApplyToMatchingImageDevices(Platform& platform, const DeviceDetails& device
     }
   }
   return serviceChanged;
+}
+
+namespace {
+
+constexpr int kReinstallProblems[] = {1, 3, 10, 18, 19, 24, 28, 31, 40};
+constexpr int kRestartProblems[] = {14, 21, 38, 42, 44, 47};
+constexpr int kDisabledServiceProblem = 32;
+constexpr std::uint32_t kDriverPackageForce = 0x00000004;  // DRIVER_PACKAGE_FORCE
+
+template <std::size_t N>
+bool In(const int (&codes)[N], int code) {
+  return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
+}
+
+// difxapi.dll is not part of Windows: it is shipped with the program, and loaded from the
+// program's folder by full path only.
+std::wstring DriverInstallLibrary(Platform& platform) {
+  std::wstring module;
+  GrowAndRetry(module, [&](wchar_t* buffer, std::uint32_t chars) {
+    return platform.process.GetModuleFileName(0, buffer, chars);
+  });
+  const std::size_t slash = module.rfind(L'\\');
+  return slash == std::wstring::npos ? std::wstring()
+                                     : module.substr(0, slash + 1) + L"difxapi.dll";
+}
+
+}  // namespace
+
+ProblemGroup GroupOfProblem(int problem) {
+  if (In(kReinstallProblems, problem)) return ProblemGroup::Reinstall;
+  if (In(kRestartProblems, problem)) return ProblemGroup::Restart;
+  if (problem == static_cast<int>(cmprob::Disabled) || problem == kDisabledServiceProblem) {
+    return ProblemGroup::Fixable;
+  }
+  return ProblemGroup::Unknown;
+}
+
+bool UninstallAndRescan(Platform& platform, const std::wstring& infPath, const NodeHost& host) {
+  KVD_SCOPE(L"kvd::repair::UninstallAndRescan");
+  if (infPath.empty()) {
+    KVD_LOG(kind::Debug, L"The device's driver package is not known.");
+    return false;
+  }
+  const std::wstring library = DriverInstallLibrary(platform);
+  UniqueLibrary difx = MakeUniqueLibrary(
+      platform.modules, library.empty() ? 0 : platform.modules.LoadLibrary(library.c_str()));
+  if (!difx.valid()) {
+    KVD_LOG_FAILED_CALL(L"LoadLibraryW", platform.errors.GetLastError(), library.c_str());
+    return false;
+  }
+  const ProcAddress entry = platform.modules.GetProcAddress(difx.get(), "DriverPackageUninstallW");
+  if (entry == 0) {
+    KVD_LOG_FAILED_CALL(L"GetProcAddress", platform.errors.GetLastError(),
+                        L"DriverPackageUninstallW");
+    return false;
+  }
+  bool needReboot = false;
+  const std::uint32_t result = platform.modules.CallDriverPackageUninstall(
+      entry, infPath.c_str(), kDriverPackageForce, &needReboot);
+  if (result != err::Success) {
+    KVD_LOG_FAILED_CALL(L"DriverPackageUninstallW", result, infPath.c_str());
+    return false;
+  }
+  if (needReboot) {
+    return host.confirmRestart && host.confirmRestart() && host.restart && host.restart();
+  }
+  DevInst root = 0;
+  return platform.devices.LocateRootDevNode(&root) == cr::Success &&
+         platform.devices.ReenumerateDevNode(root, cr::ReenumerateRetryInstallation) == cr::Success;
+}
+
+int RepairDeviceNode(Platform& platform, const DeviceDetails& device, const std::wstring& infPath,
+                     int problem, const NodeHost& host, int& errorCode) {
+  KVD_SCOPE(L"kvd::repair::RepairDeviceNode");
+  std::uint32_t ignored = 0;
+  switch (GroupOfProblem(problem)) {
+    case ProblemGroup::Reinstall:
+      if (UninstallAndRescan(platform, infPath, host)) return kNodeRepaired;
+      errorCode = kReinstallFailed;
+      KVD_LOG(kind::Debug, L"Failed to uninstall the device and rescan.");
+      return kNodeRepairFailed;
+    case ProblemGroup::Restart:
+      if (!host.confirmRestart || !host.confirmRestart()) return kNodeRestartDeclined;
+      if (host.restart && host.restart()) return kNodeRepaired;
+      errorCode = kRestartFailed;
+      KVD_LOG(kind::Debug, L"Failed to restart the computer.");
+      return kNodeRepairFailed;
+    case ProblemGroup::Fixable: {
+      const bool enable = problem == static_cast<int>(cmprob::Disabled);
+      if (ApplyToMatchingImageDevices(
+              platform, device, enable ? NodeOperation::Enable : NodeOperation::AutoStartService,
+              host, &ignored, errorCode)) {
+        return kNodeRepaired;
+      }
+      errorCode = enable ? kEnableFailed : kServiceStartFailed;
+      return kNodeRepairFailed;
+    }
+    case ProblemGroup::Unknown:
+      break;
+  }
+  KVD_LOG(kind::Error, L"Problem %d has no repair of the device node.", problem);
+  return kNodeRepairFailed;
 }
 
 }  // namespace kvd::repair

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "discovery/DeviceDetails.h"
 #include "platform/api/Platform.h"
@@ -43,5 +44,40 @@ struct NodeHost {
 bool ApplyToMatchingImageDevices(platform::Platform& platform, const DeviceDetails& device,
                                  NodeOperation operation, const NodeHost& host,
                                  std::uint32_t* problem, int& errorCode);
+
+// The groups of Configuration Manager problem numbers: each has its own text, buttons and repair.
+enum class ProblemGroup {
+  Reinstall,  // the driver package removed and the tree rescanned
+  Restart,    // the computer restarted
+  Fixable,    // 22: the device enabled; 32: its driver service set to start automatically
+  Unknown,    // every other number: the device software uninstalled
+};
+ProblemGroup GroupOfProblem(int problem);
+
+// What a node repair answers.
+inline constexpr int kNodeRepaired = 100;
+inline constexpr int kNodeRepairFailed = 103;
+inline constexpr int kNodeRestartDeclined = 111;
+
+// The error codes of the repairs.
+inline constexpr int kReinstallFailed = 1021;
+inline constexpr int kRestartFailed = 1022;
+inline constexpr int kEnableFailed = 1023;
+inline constexpr int kServiceStartFailed = 1024;
+
+// Removes the driver package of `infPath` from the driver store (difxapi.dll's
+// DriverPackageUninstallW, forced) and rescans the device tree from its root; a package whose
+// removal needs a restart asks for one instead. False for an empty path.
+bool UninstallAndRescan(platform::Platform& platform, const std::wstring& infPath,
+                        const NodeHost& host);
+
+// The repair of `problem` for the record's device node, as the device-manager check makes it on
+// 32-bit Windows and its 64-bit helper makes it for the check: kNodeRepaired,
+// kNodeRepairFailed (with `errorCode` set) or kNodeRestartDeclined. The Unknown group has no
+// repair of the node (its uninstall needs the whole device record, which only the check has):
+// kNodeRepairFailed.
+int RepairDeviceNode(platform::Platform& platform, const DeviceDetails& device,
+                     const std::wstring& infPath, int problem, const NodeHost& host,
+                     int& errorCode);
 
 }  // namespace kvd::repair

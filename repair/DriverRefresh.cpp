@@ -9,6 +9,7 @@
 #include "platform/api/Handles.h"
 #include "platform/api/Text.h"
 #include "system/Helper.h"
+#include "system/Registry.h"
 
 KVD_TRACE_SOURCE();
 
@@ -23,9 +24,8 @@ constexpr const wchar_t* kHelperRelative = L"DeviceManager\\DeviceManager.exe";
 
 bool OnWow64(Platform& platform) { return CUtil(platform).IsWow64(); }
 
-// "{4d36e96c-e325-11ce-bfc1-08002be10318}\0003": a device's own entry under the class key.
-// Anything else (an empty text above all) would make the deletion take a whole class, or every
-// class of the machine.
+}  // namespace
+
 bool IsDeviceDriverKey(const std::wstring& key) {
   static constexpr const char kShape[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}\\dddd";
   if (key.size() != sizeof kShape - 1) return false;
@@ -45,7 +45,25 @@ bool IsDeviceDriverKey(const std::wstring& key) {
   return true;
 }
 
-}  // namespace
+std::wstring DriverPackageInfPath(Platform& platform, const DeviceDetails& device) {
+  KVD_SCOPE(L"kvd::repair::DriverPackageInfPath");
+  if (!IsDeviceDriverKey(device.strDriverKey)) return {};
+  const reg::RegText name = reg::MachineText(
+      platform.registry, CDeviceRegistry::ClassKey(device.strDriverKey), L"InfPath");
+  // Only a file name of the INF folder: a value naming another folder is not followed.
+  if (!name.IsRead() || name.text.empty() ||
+      name.text.find_first_of(L"\\/:") != std::wstring::npos ||
+      !EqualsNoCase(PathFindExtension(name.text), L".inf")) {
+    KVD_LOG(kind::Debug, L"The driver key names no INF file of the INF folder. Path: %s",
+            device.strDriverKey.c_str());
+    return {};
+  }
+  wchar_t windows[260] = {};
+  if (!hr::Succeeded(platform.files.GetFolderPath(csidl::Windows, windows)) || windows[0] == 0) {
+    return {};
+  }
+  return WithoutTrailingBackslashes(windows) + L"\\INF\\" + name.text;
+}
 
 std::optional<std::wstring> HelperPath(Platform& platform) {
   std::wstring module;
@@ -107,6 +125,37 @@ HelperRun RunHelper(Platform& platform, const std::wstring& parameters, int show
   return run;
 }
 
+std::optional<PropertySheetEntry> LoadPropertySheet(Platform& platform, int& errorCode) {
+  KVD_SCOPE(L"kvd::repair::LoadPropertySheet");
+  std::wstring system;
+  GrowAndRetry(system, [&](wchar_t* buffer, std::uint32_t chars) {
+    return platform.modules.GetSystemDirectory(buffer, chars);
+  });
+  // By full path: a devmgr.dll in the program's folder or the current one is never loaded.
+  const std::wstring dll = system + L"\\devmgr.dll";
+  PropertySheetEntry sheet{
+      MakeUniqueLibrary(platform.modules, platform.modules.LoadLibrary(dll.c_str())), 0};
+  if (!sheet.library.valid()) {
+    KVD_LOG(kind::Debug, L"Failed LoadLibrary(devmgr.dll)");
+    errorCode = kRefreshNoLibrary;
+    return std::nullopt;
+  }
+  sheet.entry = platform.modules.GetProcAddress(sheet.library.get(), "DeviceProperties_RunDLLW");
+  if (sheet.entry == 0) {
+    KVD_LOG(kind::Debug, L"Failed DeviceProperties_RunDLL");
+    errorCode = kRefreshNoEntry;
+    return std::nullopt;
+  }
+  return sheet;
+}
+
+void ShowPropertySheet(Platform& platform, const PropertySheetEntry& sheet,
+                       const std::wstring& instanceId) {
+  // The id follows its switch unquoted, blanks and all: the sheet takes the rest of the line.
+  const std::wstring commandLine = L"/MachineName \"\" /DeviceID " + instanceId;
+  platform.modules.CallDevicePropertiesRunDll(sheet.entry, commandLine.c_str(), sw::Show);
+}
+
 int RefreshDrivers64(Platform& platform, const DeviceDetails& device, const RefreshHost& host) {
   KVD_SCOPE(L"CDiagnosticMgr::RefreshDrivers64");
   KVD_LOG(kind::Debug, L"Diagnosing the Device Manegr issue for 64bit OS.");
@@ -131,8 +180,7 @@ bool RefreshDrivers(Platform& platform, const DeviceDetails& device, const Refre
   // What the update needs is looked for before the driver key goes: without it the device
   // would be left without driver key and nothing to bring it back.
   const bool wow64 = OnWow64(platform);
-  UniqueLibrary library = MakeUniqueLibrary(platform.modules, 0);
-  ProcAddress entry = 0;
+  std::optional<PropertySheetEntry> sheet;
   if (wow64) {
     const std::optional<std::wstring> helper = HelperPath(platform);
     FileAttributeData data;
@@ -143,24 +191,8 @@ bool RefreshDrivers(Platform& platform, const DeviceDetails& device, const Refre
       return false;
     }
   } else {
-    std::wstring system;
-    GrowAndRetry(system, [&](wchar_t* buffer, std::uint32_t chars) {
-      return platform.modules.GetSystemDirectory(buffer, chars);
-    });
-    // By full path: a devmgr.dll in the program's folder or the current one is never loaded.
-    const std::wstring dll = system + L"\\devmgr.dll";
-    library = MakeUniqueLibrary(platform.modules, platform.modules.LoadLibrary(dll.c_str()));
-    if (!library.valid()) {
-      KVD_LOG(kind::Debug, L"Failed LoadLibrary(devmgr.dll)");
-      errorCode = kRefreshNoLibrary;
-      return false;
-    }
-    entry = platform.modules.GetProcAddress(library.get(), "DeviceProperties_RunDLLW");
-    if (entry == 0) {
-      KVD_LOG(kind::Debug, L"Failed DeviceProperties_RunDLL");
-      errorCode = kRefreshNoEntry;
-      return false;
-    }
+    sheet = LoadPropertySheet(platform, errorCode);
+    if (!sheet) return false;
   }
 
   if (host.showInstructions) host.showInstructions();
@@ -173,8 +205,7 @@ bool RefreshDrivers(Platform& platform, const DeviceDetails& device, const Refre
       return false;
     }
   } else {
-    const std::wstring commandLine = L"/MachineName \"\" /DeviceID " + device.strInstanceId;
-    platform.modules.CallDevicePropertiesRunDll(entry, commandLine.c_str(), sw::Show);
+    ShowPropertySheet(platform, *sheet, device.strInstanceId);
   }
 
   UniqueHkey key = MakeUniqueHkey(platform.registry);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "discovery/DeviceDetails.h"
+#include "platform/api/Handles.h"
 #include "platform/api/Platform.h"
 
 namespace kvd::repair {
@@ -24,6 +25,16 @@ inline constexpr std::uint32_t kHelperUpdated = 107;      // "-u": the update ra
 inline constexpr std::uint32_t kHelperNotStarted = 1;     // no path, or the shell refused
 inline constexpr std::uint32_t kHelperNoExitCode = 2000;  // the exit code could not be read
 inline constexpr std::uint32_t kStillActive = 259;        // still running when the wait ended
+
+// "{4d36e96c-e325-11ce-bfc1-08002be10318}\0003": a device's own entry under the class key.
+// Anything else (an empty text above all) would make a deletion take a whole class, or every
+// class of the machine.
+bool IsDeviceDriverKey(const std::wstring& key);
+
+// The full path of the device's installed driver package: the Windows INF folder and the file
+// named by the "InfPath" value of its driver key. Empty when the driver key is not a device's
+// entry, or the value is missing, unreadable, or names anything but an INF file of that folder.
+std::wstring DriverPackageInfPath(platform::Platform& platform, const DeviceDetails& device);
 
 // How one helper run went.
 struct HelperRun {
@@ -46,6 +57,18 @@ std::wstring Quoted(const std::wstring& item);
 HelperRun RunHelper(platform::Platform& platform, const std::wstring& parameters, int show,
                     platform::WindowHandle owner, std::uint32_t waitMs,
                     platform::SyncHandle stopEvent = 0);
+
+// devmgr.dll, loaded from the system folder by full path, and its DeviceProperties_RunDLLW.
+struct PropertySheetEntry {
+  platform::UniqueLibrary library;
+  platform::ProcAddress entry = 0;
+};
+// Nothing when the library cannot be loaded (errorCode kRefreshNoLibrary) or lacks the entry
+// (kRefreshNoEntry).
+std::optional<PropertySheetEntry> LoadPropertySheet(platform::Platform& platform, int& errorCode);
+// Shows the property sheet of the device with `instanceId` and returns when the user closes it.
+void ShowPropertySheet(platform::Platform& platform, const PropertySheetEntry& sheet,
+                       const std::wstring& instanceId);
 
 // What the refresh needs from its caller.
 struct RefreshHost {

@@ -55,6 +55,9 @@ std::uint16_t GetDefaultLanguage(kvd::platform::ISystemInfo& system) {
 }
 
 std::wstring CStringTable::PathFor(std::uint16_t language) const {
+  if (!m_strFolder.empty()) {
+    return kvd::fmt::Format(L"%s\\strings\\%4d.xml", m_strFolder, language);
+  }
   std::wstring module;
   kvd::platform::GrowAndRetry(module, [&](wchar_t* buffer, std::uint32_t chars) {
     return m_platform->process.GetModuleFileName(0, buffer, chars);

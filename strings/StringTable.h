@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "platform/api/Platform.h"
 
@@ -27,6 +28,10 @@ class CStringTable {
     m_pAppLangID = applicationLanguage;
   }
 
+  // The folder that holds "strings\", when it is not the program's own (the device-manager
+  // helper reads the files beside kavid.exe, one folder up).
+  void SetFolder(std::wstring folder) { m_strFolder = std::move(folder); }
+
   // Reads the file of m_LangID, replacing all earlier texts. True when the file was parsed and
   // its "String" elements were read (also when there were none).
   bool LoadStrings();
@@ -42,6 +47,7 @@ class CStringTable {
   std::wstring PathFor(std::uint16_t language) const;
 
   kvd::platform::Platform* m_platform = nullptr;
+  std::wstring m_strFolder;
   std::uint16_t* m_pAppLangID = nullptr;
   std::map<std::wstring, std::wstring> m_strings;
 };

@@ -28,6 +28,10 @@ class IModules {
   // returns when the user closes it.
   virtual void CallDevicePropertiesRunDll(ProcAddress entry, const wchar_t* commandLine,
                                           int show) = 0;
+  // Calls difxapi.dll's DriverPackageUninstallW(infPath, flags, nullptr (no install-log entry),
+  // needReboot) through the address GetProcAddress gave: ERROR_SUCCESS or a Win32 error code.
+  virtual std::uint32_t CallDriverPackageUninstall(ProcAddress entry, const wchar_t* infPath,
+                                                   std::uint32_t flags, bool* needReboot) = 0;
 };
 
 }  // namespace kvd::platform

@@ -143,6 +143,7 @@ inline constexpr std::uint32_t IconError = 0x10;
 inline constexpr std::uint32_t IconQuestion = 0x20;
 inline constexpr std::uint32_t IconWarning = 0x30;
 inline constexpr std::uint32_t IconInformation = 0x40;
+inline constexpr std::uint32_t SetForeground = 0x10000;
 inline constexpr int IdOk = 1;
 inline constexpr int IdCancel = 2;
 inline constexpr int IdYes = 6;

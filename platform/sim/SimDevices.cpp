@@ -493,6 +493,27 @@ std::vector<SimModules::SheetCall> SimModules::PropertySheets() const {
   return sheets_;
 }
 
+std::uint32_t SimModules::CallDriverPackageUninstall(platform::ProcAddress entry,
+                                                     const wchar_t* infPath, std::uint32_t flags,
+                                                     bool* needReboot) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(entry);
+  packageCalls_.push_back({it != entries_.end() ? it->second.second : std::string(),
+                           infPath != nullptr ? infPath : L"", flags});
+  *needReboot = packageRemoval_.needReboot;
+  return packageRemoval_.result;
+}
+
+void SimModules::SetDriverPackageUninstall(PackageRemoval answer) {
+  std::lock_guard lock(mutex_);
+  packageRemoval_ = answer;
+}
+
+std::vector<SimModules::PackageCall> SimModules::PackageUninstalls() const {
+  std::lock_guard lock(mutex_);
+  return packageCalls_;
+}
+
 std::string SimModules::ExportName(platform::ProcAddress entry) const {
   std::lock_guard lock(mutex_);
   auto it = entries_.find(entry);

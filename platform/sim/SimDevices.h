@@ -144,6 +144,21 @@ class SimModules final : public platform::IModules {
     int show = 0;
   };
   std::vector<SheetCall> PropertySheets() const;
+  // Records the call and answers as the driver store is told to (ERROR_SUCCESS and no restart
+  // until then).
+  std::uint32_t CallDriverPackageUninstall(platform::ProcAddress entry, const wchar_t* infPath,
+                                           std::uint32_t flags, bool* needReboot) override;
+  struct PackageRemoval {
+    std::uint32_t result = 0;
+    bool needReboot = false;
+  };
+  void SetDriverPackageUninstall(PackageRemoval answer);
+  struct PackageCall {
+    std::string exportName;
+    std::wstring infPath;
+    std::uint32_t flags = 0;
+  };
+  std::vector<PackageCall> PackageUninstalls() const;
 
   // Makes the file and declares its exports.
   void AddLibrary(const std::wstring& path, std::vector<std::string> exports);
@@ -175,6 +190,8 @@ class SimModules final : public platform::IModules {
   std::vector<std::wstring> loadedPaths_;
   std::function<void(const std::wstring&)> sheet_;
   std::vector<SheetCall> sheets_;
+  PackageRemoval packageRemoval_;
+  std::vector<PackageCall> packageCalls_;
   platform::ProcAddress nextEntry_ = 0x7100;
 };
 

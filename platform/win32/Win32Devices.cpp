@@ -232,6 +232,18 @@ void Win32Modules::CallDevicePropertiesRunDll(ProcAddress entry, const wchar_t* 
   run(nullptr, ::GetModuleHandleW(nullptr), commandLine, show);
 }
 
+std::uint32_t Win32Modules::CallDriverPackageUninstall(ProcAddress entry, const wchar_t* infPath,
+                                                       std::uint32_t flags, bool* needReboot) {
+  // DWORD DriverPackageUninstallW(PCWSTR, DWORD, PCINSTALLERINFO_W, BOOL*): the install-log
+  // entry is not used, so its structure is not needed either.
+  using Uninstall = DWORD(WINAPI*)(LPCWSTR, DWORD, const void*, BOOL*);
+  const auto uninstall = reinterpret_cast<Uninstall>(entry);
+  BOOL reboot = FALSE;
+  const DWORD result = uninstall(infPath, flags, nullptr, &reboot);
+  *needReboot = reboot != FALSE;
+  return result;
+}
+
 int Win32Sockets::WSAStartup(std::uint16_t version, WsaData* data) {
   WSADATA wsa{};
   const int result = ::WSAStartup(version, &wsa);

@@ -250,6 +250,8 @@ class Win32Modules final : public IModules {
   ProcAddress GetProcAddress(ModuleHandle module, const char* name) override;
   bool FreeLibrary(ModuleHandle module) override;
   void CallDevicePropertiesRunDll(ProcAddress entry, const wchar_t* commandLine, int show) override;
+  std::uint32_t CallDriverPackageUninstall(ProcAddress entry, const wchar_t* infPath,
+                                           std::uint32_t flags, bool* needReboot) override;
 };
 
 class Win32Sockets final : public ISockets {

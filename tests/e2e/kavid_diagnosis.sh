@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # kavid.exe's diagnosis page under Wine, driven by the UI driver: a run of an all-in-one device
-# (the connection check passes, each check not built yet fails and stops the run), Skip row by
+# (the connection check passes, the device-manager check passes through the real 64-bit helper,
+# each check not built yet fails and stops the run), Skip row by
 # row to the summary, Retest, Back to a fresh device list. (Wine counts every device node as
 # present, so a failing connection check is tested natively.) Runs under an X server (xvfb-run).
 # The maker's technical-information tool and software-update client are our recorder
@@ -58,7 +59,7 @@ expected_names="$(for key in CONNECTIVITY DEVICEMANAGER DRIVER WIA DASHRA TWAIN 
 name="$(cut -f1 <<<"$device_rows" | head -n 1)"
 [ "$(drv text "$host" 1012)" = "$(kvd_text PROBLEM_FOUND) $name" ] ||
   fail "the status line is <$(drv text "$host" 1012)>"
-[ "$(drv richedit-text "$host" 1041)" = "$(sed -n 2p <<<"$names")" ] ||
+[ "$(drv richedit-text "$host" 1041)" = "$(sed -n 3p <<<"$names")" ] ||
   fail "the result text is <$(drv richedit-text "$host" 1041)>"
 [ "$(drv visible "$host" 1030)" = 1 ] || fail "Skip is not offered"
 [ "$(drv visible "$host" 1002)" = 0 ] || fail "Fix is offered by a check that has no repair"
@@ -95,7 +96,7 @@ box="$(drv read-box "$(kvd_text TITLE)" 10000)"
 drv click "$host" 1028
 sleep 0.2
 wait_enabled 1003 || fail "the retest never stopped"
-[ "$(drv richedit-text "$host" 1041)" = "$(sed -n 2p <<<"$names")" ] ||
+[ "$(drv richedit-text "$host" 1041)" = "$(sed -n 3p <<<"$names")" ] ||
   fail "the retest stopped at <$(drv richedit-text "$host" 1041)>"
 drv click "$host" 1003
 for _ in $(seq 1 50); do [ "$(drv visible "$host" 1020)" = 1 ] && break; sleep 0.1; done
@@ -105,6 +106,15 @@ kvd_wait_exit 20000
 [ "$kavid_rc" = 0 ] || fail "kavid.exe ended with $kavid_rc"
 
 kvd_temp_folders
-grep -q '(##)' <(iconv -f UTF-16LE -t UTF-8 "$temp_unix/qv_kvd.log") && fail "error records in the log"
+log="$(iconv -f UTF-16LE -t UTF-8 "$temp_unix/qv_kvd.log")"
+grep -q '(##)' <<<"$log" && fail "error records in the log"
+# The device-manager check asked the helper twice (the run and the retest); the helper found the
+# device's node by its hardware id, and Wine reports no problem for it.
+[ "$(grep -c 'Device manager is OK' <<<"$log")" = 2 ] || fail "the device-manager check did not pass twice"
+helper_log="$(iconv -f UTF-16LE -t UTF-8 "$temp_unix/qv_kvd_devmgr.log")"
+[ "$(grep -c 'Switch -d with 3 items' <<<"$helper_log")" = 2 ] || fail "the helper was not asked twice with -d"
+grep -q 'The node of hardware id .* has problem 0\.' <<<"$helper_log" ||
+  fail "the helper did not find the device's node"
+grep -q '(##)' <<<"$helper_log" && fail "error records in the helper's log"
 [ "$status" = 0 ] && echo "PASS: the diagnosis page under Wine"
 exit "$status"

@@ -142,12 +142,33 @@ TEST_F(DeviceManagerIssue, TheHelperOn64BitWindows) {
   EXPECT_EQ(started[0].show, 0);
   EXPECT_EQ(started[0].owner, kPage);
 
+  // A helper exit code of 1 is the node's problem 1, not a helper that never started.
+  answer = 1;
+  EXPECT_EQ(check_->Diagnose(device_), 1);
+  EXPECT_EQ(check_->m_strMessage, L"reinstall");
+  EXPECT_EQ(check_->m_nErrorCode, 1004);
+
   answer = 0;
   EXPECT_EQ(check_->Fix(device_, 22), 100);
   EXPECT_EQ(
       sim_.Shell().Executed().back().parameters,
       L"\"-f\" \"Quvari \\\"AIO\\\" 3400\" \"USB\\VID_2F8D&PID_0105&REV_0100&MI_00\" \"\" 22 ");
-  EXPECT_EQ(check_->m_nStatus, 1);
+  // The driver package's INF path, from the driver key, is the fourth item.
+  device_.strDriverKey = L"{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0003";
+  sim_.Registry().PutString(
+      platform::kHkeyLocalMachine,
+      L"SYSTEM\\CurrentControlSet\\Control\\Class\\{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0003",
+      L"InfPath", L"oem12.inf");
+  EXPECT_EQ(check_->Fix(device_, 28), 100);
+  EXPECT_EQ(sim_.Shell().Executed().back().parameters,
+            L"\"-f\" \"Quvari \\\"AIO\\\" 3400\" \"USB\\VID_2F8D&PID_0105&REV_0100&MI_00\" "
+            L"\"C:\\Windows\\INF\\oem12.inf\" 28 ");
+  // The Unknown group's uninstall is the program's own: the helper is not started for it.
+  const auto helperRuns = sim_.Shell().Executed().size();
+  sim_.Shell().SetMessageBoxAnswer(platform::mb::IdNo);
+  EXPECT_EQ(check_->Fix(device_, 2), 111);
+  EXPECT_EQ(sim_.Shell().Executed().size(), helperRuns);
+  EXPECT_EQ(check_->m_nStatus, 2);
   answer = 111;
   EXPECT_EQ(check_->Fix(device_, 14), 111);
   answer = 103;
