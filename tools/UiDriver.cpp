@@ -43,6 +43,10 @@
 //   kvd_ui_driver key-link <window> <id>        focuses a SysLink and presses Return: NM_RETURN
 //   kvd_ui_driver windows                       visible top-level windows: handle, class, title
 //   kvd_ui_driver rect <window>                 its screen rectangle: left top right bottom
+//   kvd_ui_driver shell-run <file> <parameters> <ms>
+//                                               starts a program as the program starts its helper
+//                                               (ShellExecuteExW "open", hidden), waits up to <ms>
+//                                               and prints its exit code and the time taken (ms)
 #include "platform/win32/Windows.h"
 
 #include "platform/win32/Owners.h"
@@ -50,6 +54,7 @@
 #include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
+#include <shellapi.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -816,6 +821,30 @@ int RectCommand(wchar_t** args) {
   return kOk;
 }
 
+int ShellRunCommand(wchar_t** args) {
+  const std::optional<long long> wait = ParseNumber(args[2]);
+  if (!wait) return kUsage;
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof info;
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = L"open";
+  info.lpFile = args[0];
+  info.lpParameters = args[1];
+  info.nShow = SW_HIDE;
+  const ULONGLONG start = ::GetTickCount64();
+  if (::ShellExecuteExW(&info) == FALSE || info.hProcess == nullptr) {
+    Complain(L"ShellExecuteExW failed: " + std::to_wstring(::GetLastError()));
+    return kFailed;
+  }
+  kvd::platform::win32::UniqueKernelHandle process(kvd::platform::win32::KernelHandleTraits{},
+                                                   info.hProcess);
+  ::WaitForSingleObject(process.get(), static_cast<DWORD>(*wait));
+  DWORD code = 0;
+  if (::GetExitCodeProcess(process.get(), &code) == FALSE) return kFailed;
+  PrintLine(std::to_wstring(code) + L"\t" + std::to_wstring(::GetTickCount64() - start));
+  return kOk;
+}
+
 struct Command {
   const wchar_t* name;
   int arguments;
@@ -849,6 +878,7 @@ constexpr Command kCommands[] = {
     {L"click-link", 2, "click-link <window> <id>", ClickLinkCommand, false},
     {L"key-link", 2, "key-link <window> <id>", KeyLinkCommand, false},
     {L"windows", 0, "windows", WindowsCommand, false},
+    {L"shell-run", 3, "shell-run <file> <parameters> <ms>", ShellRunCommand, false},
 };
 
 }  // namespace

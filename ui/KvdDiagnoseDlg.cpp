@@ -784,6 +784,7 @@ void CKvdDiagnoseDlg::OnFixDone(bool fixed, int check) {
   const int row = IssueRow(check);
   std::wstring& problem = m_mapProblemText[row];
   problem += fixed ? L"@ Fixed." : L"@ Not Fixed.";
+  KVD_LOG(kind::Info, L"The repair of check %d: %s", check, fixed ? L"fixed" : L"not fixed");
   StopTimer(kFixTimer);
   View()->ShowItem(kFixProgress, false);
   if (fixed) {

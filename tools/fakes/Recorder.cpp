@@ -4,7 +4,8 @@
 // kvd_fake_recorder: one program under the names of the maker's tools (the technical-information
 // tool, the software-update client...). Each start appends one line to "<its own path>.calls":
 // its command line and its working folder, tab-separated, so that a test sees exactly how it was
-// started. It exits with the number in "<its own path>.exit" when that file exists, else 0.
+// started. It exits with the number in "<its own path>.exit" when that file exists, else 0, and
+// never when "<its own path>.hang" exists.
 #include "platform/win32/Windows.h"
 
 #include "platform/api/Text.h"
@@ -33,6 +34,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (FILE* calls = _wfopen((self + L".calls").c_str(), L"ab")) {
     std::fwrite(line.data(), 1, line.size(), calls);
     std::fclose(calls);
+  }
+  // A program that hangs: "<its own path>.hang" keeps it running until it is ended.
+  if (::GetFileAttributesW((self + L".hang").c_str()) != INVALID_FILE_ATTRIBUTES) {
+    ::Sleep(INFINITE);
   }
   int code = 0;
   if (FILE* exit = _wfopen((self + L".exit").c_str(), L"rb")) {
