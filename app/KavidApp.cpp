@@ -8,6 +8,7 @@
 #include "repair/DriverRefresh.h"
 #include "strings/StringTable.h"
 #include "system/Helper.h"
+#include "ui/InstructionDlg.h"
 #include "ui/KVDParent.h"
 
 KVD_TRACE_SOURCE();
@@ -180,6 +181,11 @@ bool CKavidApp::InitInstance() {
 
   m_pDiagMgr =
       std::make_unique<CDiagnosticMgr>(m_platform, m_checks ? *m_checks : ProgramCheckTable());
+  m_pDiagMgr->SetInstructions([this] {
+    if (m_pUi == nullptr) return;
+    CInstructionDlg instructions(*this);
+    m_pUi->DoModal(instructions, m_pDiagMgr->m_hWnd.load());
+  });
   m_pDiagMgr->Init();
 
   if (m_pUi == nullptr) return false;

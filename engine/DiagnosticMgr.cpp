@@ -6,6 +6,7 @@
 #include "discovery/Scanners.h"
 #include "engine/PlaceholderIssue.h"
 #include "logging/Trace.h"
+#include "repair/DriverRefresh.h"
 #include "strings/StringTable.h"
 #include "system/Helper.h"
 
@@ -347,6 +348,14 @@ bool CDiagnosticMgr::IsOstrel(int device) const {
 
 bool CDiagnosticMgr::IsLumeq(int device) const {
   return AskFamily(m_arrDevices, device, [](const _DeviceDetails& d) { return d.bLumeq; });
+}
+
+bool CDiagnosticMgr::RefreshDrivers(const _DeviceDetails& device, int& errorCode) {
+  kvd::repair::RefreshHost host;
+  host.showInstructions = m_showInstructions;
+  host.owner = m_hWnd.load();
+  host.stopEvent = m_threads.StopEvent();
+  return kvd::repair::RefreshDrivers(m_platform, device, host, errorCode);
 }
 
 void CDiagnosticMgr::SetProgress(int percent) {

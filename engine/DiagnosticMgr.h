@@ -46,6 +46,9 @@ class CDiagnosticMgr {
   // What Init uses to list the devices; the default is CScanners::EnumerateScanners.
   void SetEnumerator(Enumerator enumerator) { m_enumerator = std::move(enumerator); }
   void SetProgressDialog(IProgressDialog* dialog) { m_pProgressDlg = dialog; }
+  // Shows the instruction dialog modally over the page and returns when it is closed: the user
+  // interface hands it in, and the driver refresh shows it first.
+  void SetInstructions(std::function<void()> show) { m_showInstructions = std::move(show); }
 
   void Init();
   void SetHandle(kvd::platform::WindowHandle window);
@@ -60,6 +63,9 @@ class CDiagnosticMgr {
   bool IsOstrel(int device) const;
   bool IsLumeq(int device) const;
   void SetProgress(int percent);
+  // The driver refresh of a device (repair/DriverRefresh): the instruction dialog, the helper's
+  // window owned by the page, its wait ended at the program's exit. On the caller's thread.
+  bool RefreshDrivers(const _DeviceDetails& device, int& errorCode);
 
   // Whether the family rule excludes check `index` for a device.
   bool IsSkipped(const _DeviceDetails& device, int index);
@@ -114,6 +120,7 @@ class CDiagnosticMgr {
   CheckTable m_table;
   Enumerator m_enumerator;
   IProgressDialog* m_pProgressDlg = nullptr;
+  std::function<void()> m_showInstructions;
   bool m_bProgressShown = false;
   std::vector<_DeviceDetails> m_arrDevices;
   std::array<IssueEntry, kCheckCount> m_issues;

@@ -864,6 +864,40 @@ TEST_F(Diagnosis, UninstallOfAnOstrelDevice) {
   EXPECT_EQ(sim_.Shell().Boxes().back().text, L"It could not be removed");
 }
 
+// The driver refresh the checks' repairs and the help page call: the instruction dialog over the
+// page first, on the caller's thread (here a repair thread), then the device's property sheet.
+TEST_F(Diagnosis, TheDriverRefreshShowsTheInstructionsOverThePage) {
+  const WindowHandle page = StartDiagnosis("usb-aio-composite.xml");
+  DriveUntil([&] { return Enabled(page, 1003); });
+  sim_.Modules().AddLibrary(L"C:\\Windows\\system32\\devmgr.dll", {"DeviceProperties_RunDLLW"});
+  const std::wstring key =
+      L"SYSTEM\\CurrentControlSet\\Control\\Class\\{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0003";
+  bool instructionsFirst = false;
+  sim_.Modules().SetPropertySheet([&](const std::wstring&) {
+    instructionsFirst = ui_.WindowsOf(IDD_INSTRUCTION).empty();
+    sim_.Registry().PutString(kvd::platform::kHkeyLocalMachine, key, L"DriverDesc", L"again");
+  });
+  DeviceDetails device = app_->m_pDiagMgr->Devices()[0];
+  device.strDriverKey = L"{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0003";
+  int errorCode = 0;
+  bool refreshed = false;
+  std::thread repair([&] { refreshed = app_->m_pDiagMgr->RefreshDrivers(device, errorCode); });
+  WaitFor([&] { return !ui_.WindowsOf(IDD_INSTRUCTION).empty(); });
+  const WindowHandle instructions = Page(IDD_INSTRUCTION);
+  EXPECT_TRUE(ui_.State(instructions).modal);
+  EXPECT_NE(ui_.State(instructions).owner, 0u);
+  EXPECT_EQ(ui_.State(instructions).owner, app_->m_pDiagMgr->m_hWnd.load());
+  EXPECT_TRUE(sim_.Modules().PropertySheets().empty());
+  ui_.Click(instructions, ui::IdCancel);
+  repair.join();
+  EXPECT_TRUE(instructionsFirst);
+  EXPECT_TRUE(refreshed);
+  EXPECT_EQ(errorCode, 0);
+  ASSERT_EQ(sim_.Modules().PropertySheets().size(), 1u);
+  EXPECT_EQ(sim_.Modules().PropertySheets()[0].commandLine,
+            L"/MachineName \"\" /DeviceID " + device.strInstanceId);
+}
+
 TEST_F(Diagnosis, TheActionButtonsStandRightAlignedUnderTheFrame) {
   ui_.SetControlRect(IDD_DIAGNOSE, 1025, {300, 120, 700, 360});
   for (int id : {1030, 1002, 1011, 1009, 1015, 1005, 1013, 1014})
