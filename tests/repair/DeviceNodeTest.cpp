@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/api/Text.h"
 #include "platform/sim/SimMachine.h"
 #include "repair/DeviceNode.h"
 #include "tests/support/ScenarioSim.h"
@@ -165,6 +166,39 @@ TEST_F(DeviceNode, TheDriverServiceStartsAutomatically) {
   EXPECT_FALSE(Apply(NodeOperation::AutoStartService));
   EXPECT_EQ(questions_, 0);
   EXPECT_EQ(sim_.Services().OpenHandleCount(), 0u);
+}
+
+// Two nodes with the record's hardware id (the device moved to another port, the old node kept):
+// the query answers the first, an enable stops at the first that takes, and every match's
+// driver service is set.
+TEST_F(DeviceNode, TwoMatchingNodes) {
+  constexpr const wchar_t* kSecondNode = L"USB\\VID_2F8D&PID_0105&MI_00\\7&AA&0&0000";
+  const std::wstring key = std::wstring(L"SYSTEM\\CurrentControlSet\\Enum\\") + kSecondNode;
+  const auto hklm = platform::kHkeyLocalMachine;
+  sim_.Registry().PutString(hklm, key, L"ClassGUID", L"{6bdd1fc6-810f-11d0-bec7-08002be2092f}");
+  sim_.Registry().PutString(hklm, key, L"Mfg", L"Quvari");
+  sim_.Registry().PutString(hklm, key, L"Service", L"usbscan2");
+  auto ids = platform::ToUtf16Bytes(L"USB\\VID_2F8D&PID_0105&REV_0100&MI_00", true);
+  ids.push_back(0);
+  ids.push_back(0);
+  sim_.Registry().PutValue(hklm, key, L"HardwareID", platform::regtype::MultiSz, ids);
+  sim_.Devices().SetProblem(kImageNode, platform::cmprob::Disabled);
+  sim_.Devices().SetProblem(kSecondNode, 10);
+
+  std::uint32_t problem = 99;
+  ASSERT_TRUE(Apply(NodeOperation::Query, &problem));
+  EXPECT_EQ(problem, platform::cmprob::Disabled);
+  ASSERT_TRUE(Apply(NodeOperation::Enable));
+  for (const auto& change : sim_.Devices().Changes()) EXPECT_EQ(change.instanceId, kImageNode);
+
+  kvd::sim::SimServices::Service driver;
+  driver.serviceType = 1;
+  driver.startType = platform::svc::Disabled;
+  sim_.Services().Put(L"usbscan", driver);
+  sim_.Services().Put(L"usbscan2", driver);
+  EXPECT_TRUE(Apply(NodeOperation::AutoStartService));
+  EXPECT_EQ(sim_.Services().Get(L"usbscan")->startType, platform::svc::AutoStart);
+  EXPECT_EQ(sim_.Services().Get(L"usbscan2")->startType, platform::svc::AutoStart);
 }
 
 }  // namespace

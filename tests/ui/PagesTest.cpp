@@ -96,7 +96,11 @@ class Pages : public ::testing::Test {
     app_->SetUi(&ui_);
     if (checks_) app_->SetCheckTable(*checks_);
     runner_ = std::thread([this] { app_->InitInstance(); });
-    WaitFor([&] { return !ui_.WindowsOf(IDD_PARENT).empty() && !ui_.WindowsOf(IDD_MAIN).empty(); });
+    // The host's WM_INITDIALOG creates the first page: once it is handled, both are in place.
+    WaitFor([&] {
+      const auto hosts = ui_.WindowsOf(IDD_PARENT);
+      return !hosts.empty() && ui_.State(hosts[0]).initialised && !ui_.WindowsOf(IDD_MAIN).empty();
+    });
   }
   // Waits until the enumeration reported the device list to a page.
   void WaitForDeviceList() {
@@ -882,7 +886,10 @@ TEST_F(Diagnosis, TheDriverRefreshShowsTheInstructionsOverThePage) {
   int errorCode = 0;
   bool refreshed = false;
   std::thread repair([&] { refreshed = app_->m_pDiagMgr->RefreshDrivers(device, errorCode); });
-  WaitFor([&] { return !ui_.WindowsOf(IDD_INSTRUCTION).empty(); });
+  WaitFor([&] {
+    const auto shown = ui_.WindowsOf(IDD_INSTRUCTION);
+    return !shown.empty() && ui_.State(shown[0]).initialised;
+  });
   const WindowHandle instructions = Page(IDD_INSTRUCTION);
   EXPECT_TRUE(ui_.State(instructions).modal);
   EXPECT_NE(ui_.State(instructions).owner, 0u);
@@ -981,7 +988,10 @@ TEST_F(SmallDialogs, TheInstructionTextFollowsTheSystem) {
     CInstructionDlg dialog(*app_);
     int result = 0;
     std::thread modal([&] { result = ui_.DoModal(dialog, 0); });
-    WaitFor([&] { return !ui_.WindowsOf(IDD_INSTRUCTION).empty(); });
+    WaitFor([&] {
+      const auto shown = ui_.WindowsOf(IDD_INSTRUCTION);
+      return !shown.empty() && ui_.State(shown[0]).initialised;
+    });
     const auto state = ui_.State(Page(IDD_INSTRUCTION));
     EXPECT_EQ(state.text, L"Quvari Kavid");
     EXPECT_EQ(state.controls.at(IDC_INSTRUCTION_TEXT).text, c.text);
@@ -999,7 +1009,10 @@ TEST_F(SmallDialogs, AnInstructionPictureThatDoesNotDecodeLeavesThePlainBackgrou
   ui_.SetPictureFails(IDP_INSTRUCTION);
   CInstructionDlg dialog(*app_);
   std::thread modal([&] { ui_.DoModal(dialog, 0); });
-  WaitFor([&] { return !ui_.WindowsOf(IDD_INSTRUCTION).empty(); });
+  WaitFor([&] {
+    const auto shown = ui_.WindowsOf(IDD_INSTRUCTION);
+    return !shown.empty() && ui_.State(shown[0]).initialised;
+  });
   EXPECT_EQ(dialog.BackgroundKind(), ui::Background::Default);
   EXPECT_EQ(dialog.Picture(), 0u);
   ui_.Click(Page(IDD_INSTRUCTION), ui::IdCancel);

@@ -349,6 +349,7 @@ int SimUi::DoModal(CDialog& dialog, WindowHandle owner) {
     modalRuns_[handle] = &dialog;
   }
   windows_.SendMessage(handle, wm::InitDialog, 0, 0);
+  MarkInitialised(handle);
   if (windows_.IsUiThread()) {
     std::function<int(CDialog&)> responder;
     {
@@ -380,7 +381,17 @@ bool SimUi::CreateModeless(CDialog& dialog, WindowHandle owner) {
   const WindowHandle handle = Make(dialog, owner, false);
   if (handle == 0) return false;
   windows_.SendMessage(handle, wm::InitDialog, 0, 0);
+  MarkInitialised(handle);
   return true;
+}
+
+void SimUi::MarkInitialised(WindowHandle handle) {
+  {
+    std::lock_guard lock(mutex_);
+    auto it = states_.find(handle);
+    if (it != states_.end()) it->second.initialised = true;
+  }
+  changed_.notify_all();
 }
 
 void SimUi::DestroyWindow(CDialog& dialog) { Unmake(dialog); }

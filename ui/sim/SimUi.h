@@ -61,6 +61,8 @@ class SimUi final : public IUiToolkit {
     WindowHandle owner = 0;
     bool visible = false;
     bool modal = false;
+    // WM_INITDIALOG has been handled: what the dialog shows first is in place.
+    bool initialised = false;
     std::wstring text;
     IconHandle bigIcon = 0;
     IconHandle smallIcon = 0;
@@ -161,6 +163,7 @@ class SimUi final : public IUiToolkit {
                        std::intptr_t lParam);
   // Makes the window and its view (not yet initialised); 0 when the resource fails.
   WindowHandle Make(CDialog& dialog, WindowHandle owner, bool modal);
+  void MarkInitialised(WindowHandle handle);
   void Unmake(CDialog& dialog);
 
   kvd::sim::SimWindows& windows_;
