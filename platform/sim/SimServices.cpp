@@ -145,6 +145,11 @@ bool SimServices::CloseServiceHandle(ScHandle handle) {
   return true;
 }
 
+void SimServices::Remove(const std::wstring& name) {
+  std::lock_guard lock(mutex_);
+  services_.erase(platform::ToLowerOrdinal(name));
+}
+
 void SimServices::Put(const std::wstring& name, Service service) {
   std::lock_guard lock(mutex_);
   services_[platform::ToLowerOrdinal(name)] = std::move(service);

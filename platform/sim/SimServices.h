@@ -41,6 +41,8 @@ class SimServices final : public platform::IServices {
 
   // Set-up and inspection (not counted, never faulted).
   void Put(const std::wstring& name, Service service);
+  // The service uninstalled: opening it fails with ERROR_SERVICE_DOES_NOT_EXIST.
+  void Remove(const std::wstring& name);
   std::optional<Service> Get(const std::wstring& name) const;
   std::size_t OpenHandleCount() const;
 

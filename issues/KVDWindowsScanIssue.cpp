@@ -1,0 +1,213 @@
+#include "issues/KVDWindowsScanIssue.h"
+
+#include <cstdint>
+#include <utility>
+
+#include "issues/KVDConnectionIssue.h"
+#include "logging/Trace.h"
+#include "strings/StringTable.h"
+#include "system/Helper.h"
+
+KVD_TRACE_SOURCE();
+
+namespace kind = DUDiduzuz::kind;
+namespace svc = kvd::platform::svc;
+using kvd::platform::ScHandle;
+
+namespace {
+
+constexpr const wchar_t* kService = L"stisvc";
+constexpr std::uint32_t kGenericRead = 0x80000000;
+constexpr std::uint32_t kNoChange = 0xFFFFFFFF;  // SERVICE_NO_CHANGE
+constexpr std::uint32_t kServiceAlreadyRunning = 1056;
+constexpr int kServiceNotOpened = 1044;
+constexpr int kServiceNotStarted = 1045;
+constexpr int kWiaFailed = 1046;
+constexpr int kCancelled = 1047;
+constexpr int kUpgradeProblem = 1048;
+constexpr int kNotReachable = 1001;
+
+// The service manager's handles, closed on every path.
+class ServiceHandle {
+ public:
+  ServiceHandle(kvd::platform::IServices& services, ScHandle handle)
+      : m_services(services), m_handle(handle) {}
+  ~ServiceHandle() {
+    if (m_handle != 0) m_services.CloseServiceHandle(m_handle);
+  }
+  ServiceHandle(const ServiceHandle&) = delete;
+  ServiceHandle& operator=(const ServiceHandle&) = delete;
+  ScHandle get() const { return m_handle; }
+
+ private:
+  kvd::platform::IServices& m_services;
+  ScHandle m_handle;
+};
+
+}  // namespace
+
+CKVDWindowsScanIssue::CKVDWindowsScanIssue(kvd::platform::Platform& platform, WiaScan scan)
+    : m_platform(platform), m_scan(std::move(scan)) {
+  m_strName = GlobalLag.GetString(L"WIA");
+}
+
+void CKVDWindowsScanIssue::SignalListen() {
+  const kvd::platform::SyncHandle listen = g_hListenEvent.load();
+  if (listen != 0) m_platform.sync.SetEvent(listen);
+}
+
+int CKVDWindowsScanIssue::Fix(const _DeviceDetails&, int) {
+  KVD_SCOPE(L"CKVDWindowsScanIssue::Fix");
+  return issue::kFixed;
+}
+
+int CKVDWindowsScanIssue::SetUI(int code) {
+  KVD_SCOPE(L"CKVDWindowsScanIssue::SetUI");
+  struct Face {
+    int code;
+    const wchar_t* key;
+    int status;
+    int buttons;
+  };
+  using namespace button;
+  static constexpr Face kFaces[] = {
+      {issue::kPassed, L"WIA_OK", issue::kStatusPassed, -1},
+      {kServiceError, L"WIA_SERVICE_ERROR", issue::kStatusFailed,
+       Navigation | Help | Restart | Skip},
+      {kWin7Upgrade, L"WIA_WIN7_UPGRADE_ISSUE", issue::kStatusFailed,
+       Navigation | Uninstall | Skip},
+      {kNetworkUnreachable, L"NETWORK_NO_CONNECTION", issue::kStatusFailed,
+       Navigation | Help | Restart | Skip},
+      {kUsbUnreachable, L"USB_NO_CONNECTION", issue::kStatusFailed,
+       Navigation | Help | Restart | Skip},
+      {kUserCancelled, L"USER_CANCELLED", issue::kStatusWarning, Navigation | Skip},
+  };
+  static constexpr Face kOther = {kScanFailed, L"WIA_ISSUE_FOUND", issue::kStatusFailed,
+                                  Navigation | Uninstall | Restart | Skip};
+  const Face* face = &kOther;
+  for (const Face& candidate : kFaces) {
+    if (candidate.code == code) face = &candidate;
+  }
+  m_strMessage = GlobalLag.GetString(face->key);
+  m_nStatus = face->status;
+  if (face->buttons >= 0) m_nButtons = face->buttons;
+  if (code == kNetworkUnreachable || code == kUsbUnreachable) m_nErrorCode = kNotReachable;
+  return code;
+}
+
+int CKVDWindowsScanIssue::CheckWIAService() {
+  KVD_SCOPE(L"CKVDWindowsScanIssue::CheckWIAService");
+  KVD_LOG(kind::Info, L"Diagnoses WIA Service.");
+  kvd::platform::IServices& services = m_platform.services;
+  const ServiceHandle manager(services, services.OpenSCManager(L"ServicesActive", kGenericRead));
+  // Nothing to ask: the scan decides.
+  if (manager.get() == 0) return issue::kPassed;
+  const ServiceHandle service(services,
+                              services.OpenService(manager.get(), kService, svc::ServiceAllAccess));
+  if (service.get() == 0) {
+    KVD_LOG(kind::Error, L"OpenService failed. Service : %s", kService);
+    return 0;
+  }
+  kvd::platform::ServiceConfig config;
+  std::uint32_t needed = 0;
+  if (services.QueryServiceConfig(service.get(), 0, &config, &needed) ||
+      m_platform.errors.GetLastError() != kvd::platform::err::InsufficientBuffer ||
+      !services.QueryServiceConfig(service.get(), needed, &config, &needed)) {
+    return 0;
+  }
+  std::uint32_t state = 0;
+  if (!services.QueryServiceStatus(service.get(), &state) || state == svc::Stopped ||
+      config.startType == svc::Disabled) {
+    return 0;
+  }
+  return issue::kPassed;
+}
+
+bool CKVDWindowsScanIssue::FixWIAServiceIssue(int& errorCode) {
+  KVD_SCOPE(L"CKVDWindowsScanIssue::FixWIAServiceIssue");
+  KVD_LOG(kind::Debug, L"Fixes WIA Service Issue.");
+  kvd::platform::IServices& services = m_platform.services;
+  bool fixed = false;
+  {
+    const ServiceHandle manager(services,
+                                services.OpenSCManager(L"ServicesActive", svc::ScManagerAllAccess));
+    if (manager.get() == 0) {
+      errorCode = kServiceNotOpened;
+    } else {
+      const ServiceHandle service(
+          services, services.OpenService(manager.get(), kService, svc::ServiceAllAccess));
+      if (service.get() == 0) {
+        KVD_LOG(kind::Error, L"OpenService failed. Service : %s", kService);
+        errorCode = kServiceNotOpened;
+      } else if (!services.ChangeServiceStartType(service.get(), kNoChange, svc::AutoStart)) {
+        KVD_LOG(kind::Debug, L"ChangeServiceConfig failed for WIA Service.");
+        errorCode = kServiceNotOpened;
+      } else if (!services.StartService(service.get()) &&
+                 // Started meanwhile (by Windows, on the change): it runs, which is the repair.
+                 m_platform.errors.GetLastError() != kServiceAlreadyRunning) {
+        KVD_LOG(kind::Debug, L"Failed to start WIA Service.");
+        errorCode = kServiceNotStarted;
+      } else {
+        fixed = true;
+      }
+    }
+  }
+  m_platform.clock.Sleep(3000);
+  return fixed;
+}
+
+int CKVDWindowsScanIssue::Diagnose(const _DeviceDetails& device) {
+  KVD_SCOPE(L"CKVDWindowsScanIssue::Diagnose");
+  m_nStatus = issue::kStatusNotRun;
+  m_nButtons = 0;
+  if (m_bSimulate) {
+    m_bSimulate = false;
+    m_bSimulatePass = false;
+    return SetUI(m_nSimulatedCase);
+  }
+  m_platform.clock.Sleep(5000);
+  if (CheckWIAService() == issue::kPassed) {
+    KVD_LOG(kind::Info, L" WIA service OK.");
+  } else {
+    KVD_LOG(kind::Debug, L"WIA service not running.");
+    int errorCode = m_nErrorCode;
+    if (!FixWIAServiceIssue(errorCode)) {
+      SignalListen();
+      m_nErrorCode = errorCode;
+      m_strMessage = GlobalLag.GetString(L"WIA_SERVICE_ERROR");
+      m_nButtons = button::Navigation | button::Help | button::Restart | button::Skip;
+      m_nStatus = issue::kStatusFailed;
+      return kServiceError;
+    }
+  }
+
+  KVD_LOG(kind::Info, L"Diagnoses WIA Scan.");
+  int scan = -1;
+  if (m_scan) {
+    scan = m_scan(device, m_hParentWnd);
+  } else {
+    KVD_LOG(kind::Error, L"No WIA scan is available.");
+    SignalListen();
+  }
+  int code = issue::kPassed;
+  if (scan < 0) {
+    m_nErrorCode = kWiaFailed;
+    code = kScanFailed;
+  } else if (scan == 1) {
+    m_nErrorCode = kCancelled;
+    code = kUserCancelled;
+  } else {
+    KVD_LOG(kind::Info, L" WIA scan OK.");
+    return SetUI(issue::kPassed);
+  }
+
+  CKVDConnectionIssue connection(m_platform);
+  if (connection.Diagnose(device) != issue::kPassed) {
+    code = device.bNetwork ? kNetworkUnreachable : kUsbUnreachable;
+  } else if (!device.bOstrel && CUtil(m_platform).IsWin7UpgradeIssueExists()) {
+    code = kWin7Upgrade;
+    m_nErrorCode = kUpgradeProblem;
+  }
+  KVD_LOG(kind::Info, L" WIA scan Failed.");
+  return SetUI(code);
+}
