@@ -2,6 +2,7 @@
 
 #include "issues/KVDConnectionIssue.h"
 #include "issues/KVDDeviceManagerIssue.h"
+#include "issues/KVDWindowsScanIssue.h"
 
 namespace {
 
@@ -13,16 +14,29 @@ std::unique_ptr<CKVDIssue> Make(kvd::platform::Platform& platform) {
 using namespace shows;
 constexpr unsigned kEvery = AllInOne | Tarvel | Ostrel | Lumeq;
 
+// The Windows scan check with the WIA test scan of the program.
+CheckFactory WindowsScanCheck(const CheckServices& services) {
+  return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
+    auto scan = [&platform, services](const DeviceDetails& device,
+                                      kvd::platform::WindowHandle owner) {
+      const WiaWrap::ScanHost host{platform, services.deviceCount ? services.deviceCount() : 1,
+                                   services.scanProgress};
+      return WiaWrap::WiaGetImage(host, device, owner);
+    };
+    return std::make_unique<CKVDWindowsScanIssue>(platform, scan);
+  };
+}
+
 }  // namespace
 
-CheckTable ProgramCheckTable() {
+CheckTable ProgramCheckTable(const CheckServices& services) {
   // Columns of the page rows: all-in-one, Tarvel, Ostrel, Lumeq. A slot without a factory holds
   // a placeholder until its check is built.
   return {{
       {1, L"CONNECTIVITY", false, kEvery, {0, 0, 0, 0}, Make<CKVDConnectionIssue>},
       {2, L"DEVICEMANAGER", false, kEvery, {1, 1, 1, 1}, Make<CKVDDeviceManagerIssue>},
       {3, L"DRIVER", true, AllInOne | Tarvel, {2, 2, -1, -1}, nullptr},
-      {4, L"WIA", true, kEvery, {3, 3, 2, 2}, nullptr},
+      {4, L"WIA", true, kEvery, {3, 3, 2, 2}, WindowsScanCheck(services)},
       {5, L"DASHRA", false, AllInOne, {4, -1, -1, -1}, nullptr},
       {6, L"TWAIN", true, kEvery, {5, 4, 3, 3}, nullptr},
       {7, L"REGISTRY", false, AllInOne | Tarvel | Ostrel, {6, 5, 4, -1}, nullptr},

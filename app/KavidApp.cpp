@@ -10,6 +10,7 @@
 #include "system/Helper.h"
 #include "ui/InstructionDlg.h"
 #include "ui/KVDParent.h"
+#include "ui/WiaProgressDlg.h"
 
 KVD_TRACE_SOURCE();
 
@@ -119,6 +120,19 @@ bool CKavidApp::EndThreads() {
   return ended;
 }
 
+CheckServices CKavidApp::Services() {
+  CheckServices services;
+  // Read on the checks' worker threads while a run goes on, when the list no longer changes.
+  services.deviceCount = [this]() -> std::size_t {
+    return m_pDiagMgr ? m_pDiagMgr->Devices().size() : 1;
+  };
+  services.scanProgress = [this](WindowHandle owner) -> std::unique_ptr<IProgressDialog> {
+    if (m_pUi == nullptr) return nullptr;
+    return std::make_unique<CWiaProgress>(*m_pUi, m_platform, owner);
+  };
+  return services;
+}
+
 bool CKavidApp::InitInstance() {
   KVD_SCOPE(L"CKavidApp::InitInstance");
   if (m_pStartupUi != nullptr) m_pStartupUi->InitCommonControls();
@@ -179,8 +193,8 @@ bool CKavidApp::InitInstance() {
     g_hListenEvent = listen;
   }
 
-  m_pDiagMgr =
-      std::make_unique<CDiagnosticMgr>(m_platform, m_checks ? *m_checks : ProgramCheckTable());
+  m_pDiagMgr = std::make_unique<CDiagnosticMgr>(
+      m_platform, m_checks ? *m_checks : ProgramCheckTable(Services()));
   m_pDiagMgr->SetInstructions([this] {
     if (m_pUi == nullptr) return;
     CInstructionDlg instructions(*this);

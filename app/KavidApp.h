@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/CheckTable.h"
 #include "engine/DiagnosticMgr.h"
 #include "platform/api/Platform.h"
 #include "ui/Dialog.h"
@@ -90,6 +91,8 @@ class CKavidApp {
   CThreadGroup* StartupThreads() const { return m_pStartupThreads.get(); }
 
  private:
+  // The program's services to its checks (the device count, the scan's progress window).
+  CheckServices Services();
   // Ends the manager's threads; false when some are left running.
   bool EndThreads();
   // Calibri when that family is installed, else Microsoft Sans Serif.

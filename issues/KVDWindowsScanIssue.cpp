@@ -182,6 +182,8 @@ int CKVDWindowsScanIssue::Diagnose(const _DeviceDetails& device) {
   }
 
   KVD_LOG(kind::Info, L"Diagnoses WIA Scan.");
+  // COM for the scan on this worker thread; a failed initialisation is not undone.
+  const kvd::platform::HResult com = m_platform.wia.CoInitialize();
   int scan = -1;
   if (m_scan) {
     scan = m_scan(device, m_hParentWnd);
@@ -189,6 +191,7 @@ int CKVDWindowsScanIssue::Diagnose(const _DeviceDetails& device) {
     KVD_LOG(kind::Error, L"No WIA scan is available.");
     SignalListen();
   }
+  if (kvd::platform::hr::Succeeded(com)) m_platform.wia.CoUninitialize();
   int code = issue::kPassed;
   if (scan < 0) {
     m_nErrorCode = kWiaFailed;

@@ -183,6 +183,9 @@ class IUiToolkit {
   // EndWaitCursor).
   virtual void BeginWaitCursor() = 0;
   virtual void EndWaitCursor() = 0;
+  // The window's taskbar button taken away (ITaskbarList: HrInit, ActivateTab, DeleteTab, on the
+  // window's thread, COM initialised there): a small window of a longer job shows none.
+  virtual void RemoveTaskbarButton(WindowHandle window) = 0;
 };
 
 // What a dialog's background is painted with.

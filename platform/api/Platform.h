@@ -9,6 +9,7 @@
 #include "platform/api/IServices.h"
 #include "platform/api/ISystem.h"
 #include "platform/api/ISystemFacts.h"
+#include "platform/api/IWia.h"
 #include "platform/api/IWindowMessages.h"
 #include "platform/api/IXml.h"
 
@@ -39,6 +40,7 @@ struct Platform {
   IIcmp& icmp;
   IGdi& gdi;
   IServices& services;
+  IWia& wia;
 };
 
 // Some ports of a platform replaced by others (a recorder, a manual clock, the real files under a
@@ -66,6 +68,7 @@ struct PortOverrides {
   IIcmp* icmp = nullptr;
   IGdi* gdi = nullptr;
   IServices* services = nullptr;
+  IWia* wia = nullptr;
 };
 
 inline Platform Overridden(const Platform& base, const PortOverrides& with) {
@@ -93,7 +96,8 @@ inline Platform Overridden(const Platform& base, const PortOverrides& with) {
                   pick(with.sockets, base.sockets),
                   pick(with.icmp, base.icmp),
                   pick(with.gdi, base.gdi),
-                  pick(with.services, base.services)};
+                  pick(with.services, base.services),
+                  pick(with.wia, base.wia)};
 }
 
 }  // namespace kvd::platform

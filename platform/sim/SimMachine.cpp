@@ -61,6 +61,10 @@ constexpr std::string_view kFailable[] = {
     // ISockets (inet_addr cannot fail), IIcmp
     "WSAStartup", "WSACleanup", "gethostbyname", "gethostbyaddr", "IcmpCreateFile", "IcmpSendEcho",
     "IcmpCloseHandle",
+    // IWia (CoUninitialize, the interface queries, NewFileMedium, FreeMedium and Release cannot
+    // fail)
+    "CoInitialize", "CreateDevMgr", "CreateDevice", "SelectDeviceDlg", "EnumChildItems", "GetCount",
+    "Next", "DeviceDlg", "ReadProperties", "WriteTransferFormat", "GetData",
     // Not here, because they cannot fail: GetTickCount, Sleep, OutputDebugString, GetLastError,
     // SetLastError, GetCommandLine, GetCurrentProcessId, GetCurrentThreadId.
 };
@@ -88,10 +92,11 @@ SimMachine::SimMachine()
       icmp_(calls_, errors_, clock_, modules_, hosts_),
       gdi_(calls_),
       services_(calls_, errors_),
+      wia_(calls_),
       windows_(calls_, errors_, clock_),
-      ports_{registry_, files_,   environment_, process_, clock_,     debug_,   errors_,  sync_,
-             xml_,      system_,  security_,    shell_,   installer_, network_, windows_, ini_,
-             devices_,  modules_, sockets_,     icmp_,    gdi_,       services_} {
+      ports_{registry_, files_,   environment_, process_, clock_,     debug_,    errors_,  sync_,
+             xml_,      system_,  security_,    shell_,   installer_, network_,  windows_, ini_,
+             devices_,  modules_, sockets_,     icmp_,    gdi_,       services_, wia_} {
   // The executable is a file like any other: it can be searched for, opened and read.
   files_.PutFile(process_.ModulePath(), {'M', 'Z'});
   system_.FollowWow64([this](bool wow64) { files_.SetWow64(wow64); });

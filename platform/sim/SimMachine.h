@@ -15,6 +15,7 @@
 #include "platform/sim/SimSync.h"
 #include "platform/sim/SimSystem.h"
 #include "platform/sim/SimSystemFacts.h"
+#include "platform/sim/SimWia.h"
 #include "platform/sim/SimWindows.h"
 #include "platform/sim/SimXml.h"
 #include "platform/sim/VersionBlock.h"
@@ -56,6 +57,7 @@ class SimMachine {
   SimIcmp& Icmp() { return icmp_; }
   SimGdi& Gdi() { return gdi_; }
   SimServices& Services() { return services_; }
+  SimWia& Wia() { return wia_; }
 
   // The n-th call (1 = the next one) from now of the port method named `method` (its name in
   // the interface: "OpenKeyEx", "CreateFile", "WaitForSingleObject", ...) fails with `code`:
@@ -99,6 +101,7 @@ class SimMachine {
   SimIcmp icmp_;
   SimGdi gdi_;
   SimServices services_;
+  SimWia wia_;
   // Last of the sub-objects, so that its UI thread has ended before anything a handler may use
   // is destroyed.
   SimWindows windows_;

@@ -1,5 +1,6 @@
 // The Plug and Play, run-time library, Winsock and ICMP ports over setupapi, cfgmgr32, kernel32,
 // ws2_32 and the entries of the IP helper library that the program loaded itself.
+#include "platform/win32/Guids.h"
 #include "platform/win32/Win32Platform.h"
 
 #include "platform/win32/Windows.h"
@@ -67,21 +68,6 @@ static_assert(kInvalidIcmpHandle == ~static_cast<std::uintptr_t>(0));
 namespace {
 
 HDEVINFO ToSet(DevInfoSet set) { return reinterpret_cast<HDEVINFO>(set); }
-
-GUID ToGuid(const Guid& guid) {
-  GUID out{};
-  std::memcpy(&out, &guid, sizeof out);
-  return out;
-}
-
-Guid FromGuid(const GUID& guid) {
-  Guid out;
-  out.data1 = guid.Data1;
-  out.data2 = guid.Data2;
-  out.data3 = guid.Data3;
-  std::memcpy(out.data4.data(), guid.Data4, sizeof guid.Data4);
-  return out;
-}
 
 SP_DEVINFO_DATA ToElement(const DevInfoData& element) {
   SP_DEVINFO_DATA data{};

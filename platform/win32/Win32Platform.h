@@ -243,6 +243,30 @@ class Win32Services final : public IServices {
   bool CloseServiceHandle(ScHandle handle) override;
 };
 
+class Win32Wia final : public IWia {
+ public:
+  HResult CoInitialize() override;
+  void CoUninitialize() override;
+  HResult CreateDevMgr(WiaObject* manager) override;
+  HResult CreateDevice(WiaObject manager, const wchar_t* deviceId, WiaObject* root) override;
+  HResult SelectDeviceDlg(WiaObject manager, WindowHandle parent, std::int32_t deviceType,
+                          std::int32_t flags, WiaObject* root) override;
+  HResult EnumChildItems(WiaObject item, WiaObject* enumerator) override;
+  HResult GetCount(WiaObject enumerator, std::uint32_t* count) override;
+  HResult Next(WiaObject enumerator, WiaObject* item, std::uint32_t* fetched) override;
+  HResult DeviceDlg(WiaObject item, WindowHandle parent, std::int32_t flags, std::int32_t intent,
+                    std::vector<WiaObject>* items) override;
+  HResult QueryPropertyStorage(WiaObject item, WiaObject* storage) override;
+  HResult ReadProperties(WiaObject storage, const std::uint32_t* ids, std::uint32_t count,
+                         WiaPropertyValue* values) override;
+  HResult WriteTransferFormat(WiaObject storage, const Guid& format, std::int32_t tymed) override;
+  HResult QueryDataTransfer(WiaObject item, WiaObject* transfer) override;
+  WiaObject NewFileMedium() override;
+  HResult GetData(WiaObject transfer, WiaObject medium, IWiaTransferCallback& callback) override;
+  void FreeMedium(WiaObject medium, bool releaseContents) override;
+  void Release(WiaObject object) override;
+};
+
 class Win32Modules final : public IModules {
  public:
   std::uint32_t GetSystemDirectory(wchar_t* buffer, std::uint32_t chars) override;
@@ -313,6 +337,7 @@ class Win32Platform {
   Win32Icmp icmp_;
   Win32Gdi gdi_;
   Win32Services services_;
+  Win32Wia wia_;
   Platform ports_;
 };
 

@@ -140,7 +140,7 @@ kvd_wait_exit 20000
 [ "$kavid_rc" = 0 ] || fail "kavid.exe ended with $kavid_rc"
 kvd_temp_folders
 # The one error record expected: the installer configuration removed above does not load.
-errors="$(iconv -f UTF-16LE -t UTF-8 "$temp_unix/qv_kvd.log" | grep '(##)' || true)"
+errors="$(iconv -f UTF-16LE -t UTF-8 "$temp_unix/qv_kvd.log" | kvd_error_records)"
 [ "$(grep -c . <<<"$errors")" = 1 ] && grep -q 'Failed to load XML DOM' <<<"$errors" ||
   fail "error records in the log: <$errors>"
 [ "$status" = 0 ] && echo "PASS: Uninstall of each family under Wine"

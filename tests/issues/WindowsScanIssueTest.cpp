@@ -42,6 +42,7 @@ class WindowsScanIssue : public ::testing::Test {
     check_ = std::make_unique<CKVDWindowsScanIssue>(
         sim_.Ports(), [this](const DeviceDetails& device, platform::WindowHandle owner) {
           ++scans_;
+          EXPECT_EQ(sim_.Wia().ComDepth(), 1);  // COM is initialised around the scan
           EXPECT_EQ(device.strInstanceId, device_.strInstanceId);
           EXPECT_EQ(owner, kPage);
           sim_.Ports().sync.SetEvent(g_hListenEvent);
@@ -113,6 +114,7 @@ TEST_F(WindowsScanIssue, TheWiaServiceAndItsRepair) {
     }
   }
   EXPECT_EQ(sim_.Services().OpenHandleCount(), 0u);
+  EXPECT_EQ(sim_.Wia().ComDepth(), 0);
 }
 
 TEST_F(WindowsScanIssue, AServiceThatCannotBeHad) {

@@ -377,6 +377,33 @@ TEST_F(Win32AdapterTest, ShellExecuteExGivesAProcessAndItsExitCode) {
   EXPECT_NE(ports().errors.GetLastError(), 0u);
 }
 
+// The WIA device manager by COM activation, and a device it does not know: interface pointers
+// come back as numbers only when the call succeeded, and every one goes back to COM. (Wine's
+// manager is made, and answers E_NOTIMPL for every device.)
+TEST_F(Win32AdapterTest, WiaDeviceManagerAndAnUnknownDevice) {
+  IWia& wia = ports().wia;
+  const HResult com = wia.CoInitialize();
+  ASSERT_TRUE(hr::Succeeded(com));
+  WiaObject manager = 1;
+  const HResult created = wia.CreateDevMgr(&manager);
+  if (hr::Succeeded(created)) {
+    ASSERT_NE(manager, 0u);
+    WiaObject root = 1;
+    const HResult device =
+        wia.CreateDevice(manager, L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\9999", &root);
+    EXPECT_FALSE(hr::Succeeded(device));
+    EXPECT_EQ(root, 0u);
+    wia.Release(manager);
+  } else {
+    EXPECT_EQ(manager, 0u);
+  }
+  // A medium that was never filled is freed without releasing contents it does not have.
+  const WiaObject medium = wia.NewFileMedium();
+  EXPECT_NE(medium, 0u);
+  wia.FreeMedium(medium, false);
+  wia.CoUninitialize();
+}
+
 TEST(Win32DebugOutputTest, TextsReachTheSystemMonitor) {
   if (::IsDebuggerPresent()) GTEST_SKIP() << "a debugger receives the texts instead";
   struct Case {

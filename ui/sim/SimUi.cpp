@@ -509,6 +509,16 @@ int SimUi::ImageCount(ImageListHandle images) const {
   return it != imageLists_.end() ? it->second : -1;
 }
 
+void SimUi::RemoveTaskbarButton(WindowHandle window) {
+  std::lock_guard lock(mutex_);
+  withoutTaskbarButton_.push_back(window);
+}
+
+std::vector<WindowHandle> SimUi::WithoutTaskbarButton() const {
+  std::lock_guard lock(mutex_);
+  return withoutTaskbarButton_;
+}
+
 void SimUi::BeginWaitCursor() {
   std::lock_guard lock(mutex_);
   ++waitDepth_;

@@ -109,6 +109,9 @@ class SimUi final : public IUiToolkit {
   int ImageListAddBitmap(ImageListHandle images, int resource) override;
   void DestroyImageList(ImageListHandle images) override;
   void BeginWaitCursor() override;
+  void RemoveTaskbarButton(WindowHandle window) override;
+  // The windows whose taskbar button was taken away.
+  std::vector<WindowHandle> WithoutTaskbarButton() const;
   void EndWaitCursor() override;
 
   // Set-up.
@@ -173,6 +176,7 @@ class SimUi final : public IUiToolkit {
   std::map<WindowHandle, CDialog*> dialogs_;
   std::map<WindowHandle, std::unique_ptr<View>> views_;
   std::map<WindowHandle, MenuHandle> systemMenus_;
+  std::vector<WindowHandle> withoutTaskbarButton_;
   std::map<MenuHandle, std::vector<MenuItem>> menus_;
   std::map<std::pair<MenuHandle, std::uint32_t>, std::uint32_t> menuFlags_;
   std::vector<Popup> popups_;

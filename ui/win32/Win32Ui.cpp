@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <objidl.h>
 #include <richedit.h>
+#include <shobjidl.h>
 
 #include <gdiplus.h>
 
@@ -558,6 +559,23 @@ int CWin32Ui::ImageListAddBitmap(ImageListHandle images, int resource) {
 
 void CWin32Ui::DestroyImageList(ImageListHandle images) {
   if (images != 0) ::ImageList_Destroy(reinterpret_cast<HIMAGELIST>(images));
+}
+
+void CWin32Ui::RemoveTaskbarButton(WindowHandle window) {
+  // COM on the window's thread for the taskbar list; balanced whatever it answered.
+  const HRESULT com = ::CoInitialize(nullptr);
+  ITaskbarList* taskbar = nullptr;
+  if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ITaskbarList, reinterpret_cast<void**>(&taskbar))) &&
+      taskbar != nullptr) {
+    const HWND hwnd = reinterpret_cast<HWND>(window);
+    if (SUCCEEDED(taskbar->HrInit())) {
+      taskbar->ActivateTab(hwnd);
+      taskbar->DeleteTab(hwnd);
+    }
+    taskbar->Release();
+  }
+  if (SUCCEEDED(com)) ::CoUninitialize();
 }
 
 void CWin32Ui::BeginWaitCursor() {

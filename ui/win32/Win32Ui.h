@@ -48,6 +48,7 @@ class CWin32Ui final : public IStartupUi, public IUiToolkit {
   int ImageListAddBitmap(ImageListHandle images, int resource) override;
   void DestroyImageList(ImageListHandle images) override;
   void BeginWaitCursor() override;
+  void RemoveTaskbarButton(WindowHandle window) override;
   void EndWaitCursor() override;
 
   // The decoded banner (an HBITMAP), or 0.
