@@ -7,6 +7,7 @@
 
 #include "engine/CheckTable.h"
 #include "ui/Dialog.h"
+#include "ui/WiaProgressDlg.h"
 
 class CKavidApp;
 
@@ -19,8 +20,10 @@ class CKvdDiagnoseDlg : public kvd::ui::CDialog {
  public:
   static constexpr std::uint32_t kSimulatedOutcome = kvd::ui::wm::User + 12;  // 1036
   static constexpr std::uint32_t kSimulatedAllPassed = kvd::ui::wm::User + 13;
-  static constexpr std::uint32_t kWiaProgressWindow = kvd::ui::wm::User + 10;  // 1034
-  static constexpr std::uint32_t kWiaProgressClose = kvd::ui::wm::User + 11;   // 1035
+  // The WIA transfer's progress window tells its handle; the page ends it when the scanner
+  // stops answering.
+  static constexpr std::uint32_t kWiaProgressWindow = msg::ScanProgressShown;  // 1034
+  static constexpr std::uint32_t kWiaProgressClose = msg::EndScanProgress;     // 1035
   // The fix thread's end, handed to the window's thread (wParam: fixed, lParam: the check).
   static constexpr std::uint32_t kFixDone = kvd::ui::wm::User + 20;
 

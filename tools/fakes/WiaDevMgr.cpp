@@ -2,7 +2,8 @@
 // server of ours registered for CLSID_WiaDevMgr in the test prefix, so that kavid.exe's WIA test
 // scan runs against real COM activation. One device, configured in "<this library's path>.ini":
 //   [device]     id=<WIA id>  name=<WIA_DIP_DEV_NAME>  type=<WIA_DIP_DEV_TYPE, decimal>
-//   [behaviour]  transfer=ok|fail  select=device|cancel|fail  scandialog=items|cancel|fail
+//   [behaviour]  transfer=ok|fail|hang  select=device|cancel|fail  scandialog=items|cancel|fail
+// (hang: the transfer never returns, as a scanner that stopped answering)
 // Every call the program relies on appends a line to "<this library's path>.calls" (UTF-8):
 //   CreateDevice <id>, SelectDeviceDlg, DeviceDlg, WriteMultiple <bmp|other> <tymed>,
 //   idtGetData <file>. A transfer delivers a small BMP through the callback (header, data,
@@ -255,7 +256,12 @@ class Item final : public IWiaItem,
   // IWiaDataTransfer
   HRESULT WINAPI idtGetData(LPSTGMEDIUM medium, IWiaDataCallback* callback) override {
     if (medium == nullptr) return E_POINTER;
-    if (!SameText(Setting(L"behaviour", L"transfer", L"ok"), L"ok")) {
+    const std::wstring transfer = Setting(L"behaviour", L"transfer", L"ok");
+    if (SameText(transfer, L"hang")) {
+      Record(L"idtGetData hangs");
+      ::Sleep(INFINITE);
+    }
+    if (!SameText(transfer, L"ok")) {
       Record(L"idtGetData failed");
       return E_FAIL;
     }
