@@ -55,11 +55,14 @@ TEST(KavidAppConstructor, WritesTheTraceConfigurationAndStartsAFreshLog) {
   auto& files = sim.Files();
   const std::wstring log = kTemp + L"\\qv_kvd.log";
   files.PutFile(log, kvd::platform::ToUtf16Bytes(L"an old run\r\n", false));
+  const std::wstring helperLog = kTemp + L"\\qv_kvd_devmgr.log";
+  files.PutFile(helperLog, kvd::platform::ToUtf16Bytes(L"the helper's old run\r\n", false));
 
   CKavidApp app(sim.Ports());
   EXPECT_EQ(app.ExecutableName(), L"kavid.exe");
   EXPECT_EQ(app.LogFilePath(), log);
   EXPECT_FALSE(files.Exists(log));  // no restart pending: the previous log is gone
+  EXPECT_FALSE(files.Exists(helperLog));  // and the device-manager helper's with it
 
   auto& registry = sim.Registry();
   const auto name = registry.GetValue(kHkeyCurrentUser, kKey, L"LogFileName");
@@ -107,9 +110,12 @@ TEST(KavidAppConstructor, AfterARestartTheLogGoesOnWithTheQuestionItself) {
   kvd::sim::SimMachine sim;
   const std::wstring log = kTemp + L"\\qv_kvd.log";
   sim.Files().PutFile(log, kvd::platform::ToUtf16Bytes(L"\uFEFFbefore the restart\r\n", false));
+  const std::wstring helperLog = kTemp + L"\\qv_kvd_devmgr.log";
+  sim.Files().PutFile(helperLog, kvd::platform::ToUtf16Bytes(L"before\r\n", false));
   sim.Registry().PutString(kvd::platform::kHkeyLocalMachine, L"SOFTWARE\\Wow6432Node\\KVD",
                            L"Restart", L"OK");
   const auto lines = kvd::test::SplitLines(StartAndReadLog(sim, nullptr, false));
+  EXPECT_TRUE(sim.Files().Exists(helperLog));
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines.front().find(L"before the restart"), std::wstring::npos)
       << kvd::platform::NarrowUtf8(lines.front());
