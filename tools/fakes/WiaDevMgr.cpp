@@ -3,7 +3,7 @@
 // scan runs against real COM activation. One device, configured in "<this library's path>.ini":
 //   [device]     id=<WIA id>  name=<WIA_DIP_DEV_NAME>  type=<WIA_DIP_DEV_TYPE, decimal>
 //   [behaviour]  transfer=ok|fail|hang  select=device|cancel|fail  scandialog=items|cancel|fail
-// (hang: the transfer never returns, as a scanner that stopped answering)
+// (hang: the transfer never returns, as from a scanner that stopped answering)
 // Every call the program relies on appends a line to "<this library's path>.calls" (UTF-8):
 //   CreateDevice <id>, SelectDeviceDlg, DeviceDlg, WriteMultiple <bmp|other> <tymed>,
 //   idtGetData <file>. A transfer delivers a small BMP through the callback (header, data,
