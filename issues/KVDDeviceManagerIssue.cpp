@@ -4,6 +4,7 @@
 #include <string>
 
 #include "logging/Trace.h"
+#include "repair/DeviceManagerHelper.h"
 #include "repair/DeviceNode.h"
 #include "repair/DriverRefresh.h"
 #include "repair/L2Uninstall.h"
@@ -90,9 +91,13 @@ int CKVDDeviceManagerIssue::DeviceManagerIssue64(const _DeviceDetails& device, b
   const kvd::repair::HelperRun run = kvd::repair::RunHelper(
       m_platform, parameters, kvd::platform::sw::Hide, m_hParentWnd, kHelperWaitMs);
   // Told apart here, not by the number: a helper that exits 1 has found problem 1, which is
-  // also what a launch failure answers.
+  // also what a launch failure answers. A command line the helper refused, or its own failure,
+  // is no answer either: neither a problem number nor a repair.
   if (answered != nullptr) {
-    *answered = run.started && run.exitCodeRead && run.exitCode != kvd::repair::kStillActive;
+    const std::uint32_t code = run.exitCode;
+    *answered = run.started && run.exitCodeRead && code != kvd::repair::kStillActive &&
+                code != static_cast<std::uint32_t>(kvd::repair::kHelperBadCommandLine) &&
+                code != kvd::repair::kHelperNoExitCode;
   }
   if (!run.started) return static_cast<int>(kvd::repair::kHelperNotStarted);
   if (!run.exitCodeRead) return fixMode ? 2000 : kNoAnswer;

@@ -11,7 +11,8 @@
 
 namespace kvd::repair {
 
-// The helper's exit code for a command line it does not understand (ERROR_INVALID_PARAMETER).
+// The helper's exit code for a command line it does not understand (ERROR_INVALID_PARAMETER);
+// it ends with kHelperNoExitCode (2000) when it fails itself.
 inline constexpr int kHelperBadCommandLine = 87;
 
 // Runs one command line, `items` being its items after the program's own name as

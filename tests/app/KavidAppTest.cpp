@@ -61,7 +61,7 @@ TEST(KavidAppConstructor, WritesTheTraceConfigurationAndStartsAFreshLog) {
   CKavidApp app(sim.Ports());
   EXPECT_EQ(app.ExecutableName(), L"kavid.exe");
   EXPECT_EQ(app.LogFilePath(), log);
-  EXPECT_FALSE(files.Exists(log));  // no restart pending: the previous log is gone
+  EXPECT_FALSE(files.Exists(log));        // no restart pending: the previous log is gone
   EXPECT_FALSE(files.Exists(helperLog));  // and the device-manager helper's with it
 
   auto& registry = sim.Registry();

@@ -174,6 +174,12 @@ TEST_F(DeviceManagerIssue, TheHelperOn64BitWindows) {
   answer = 103;
   EXPECT_EQ(check_->Fix(device_, 28), 103);
   EXPECT_EQ(check_->m_strMessage, L"not fixed");
+  // The helper's own failures are no answer: neither a repair nor a problem number.
+  for (std::uint32_t failure : {87u, 2000u, 259u}) {
+    answer = failure;
+    EXPECT_EQ(check_->Fix(device_, 22), 103) << failure;
+    EXPECT_EQ(check_->Diagnose(device_), CKVDDeviceManagerIssue::kNoAnswer) << failure;
+  }
 
   // A helper that cannot be started answers nothing about the device, and repairs nothing.
   sim_.Files().Remove(kHelper);
