@@ -131,6 +131,26 @@ TEST_F(WiaWrapTest, TheDevicesNameCountsOnlyAmongSeveral) {
       L"3400 Series"));
 }
 
+// A name of 600 characters is compared and logged whole.
+TEST_F(WiaWrapTest, ALongDeviceName) {
+  kvd::sim::SimMachine sim;
+  const std::wstring name = L"Quvari " + std::wstring(593, L'x');
+  SimWia::Device scanner = RecordsScanner({ScannerItem(L"Flatbed")});
+  scanner.name = name + L"y";
+  sim.Wia().AddDevice(scanner);
+  sim.Wia().SetSelectDeviceDlg(platform::hr::False);
+  kvd::test::SimLog log(sim);
+  device_.strFriendlyName = name;
+  WiaWrap::ScanHost host{sim.Ports(), 2, {}};
+  EXPECT_EQ(WiaWrap::WiaGetImage(host, device_, kPage), WiaWrap::kCancelled);
+  EXPECT_TRUE(kvd::test::SimLog::Contains(log.Take(), L"##",
+                                          L"CreateDevice Created Incorrect device, Diagnosing: " +
+                                              name + L" Selected: " + name + L"y"));
+  device_.strFriendlyName = name + L"y";
+  EXPECT_EQ(WiaWrap::WiaGetImage(host, device_, kPage), WiaWrap::kImage);
+  EXPECT_EQ(sim.Wia().LiveObjects(), 0u);
+}
+
 TEST_F(WiaWrapTest, TheSelectionDialogWhenTheDeviceCannotBeOpened) {
   device_.strDriverKey = L"{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0009";
   struct Case {
@@ -266,6 +286,27 @@ TEST(WiaDataCallback, BandsGatheredWithinBounds) {
   unknown.message = 9;
   EXPECT_EQ(callback.BandedDataCallback(unknown), platform::hr::Ok);
   EXPECT_EQ(WiaWrap::UpdateProgress(wia::StatusProcessingData, 5, nullptr), platform::hr::Pointer);
+}
+
+// A stream of no bytes, and one that ends before the size its header announced.
+TEST(WiaDataCallback, EmptyAndTruncatedStreams) {
+  WiaWrap::CDataCallback callback({});
+  platform::WiaBand data;
+  data.message = wia::MsgData;
+  data.status = wia::StatusTransferToClient;
+  EXPECT_EQ(callback.BandedDataCallback(data), platform::hr::Ok);  // 0 bytes, no buffer
+  platform::WiaBand end;
+  end.message = wia::MsgTermination;
+  EXPECT_EQ(callback.BandedDataCallback(end), platform::hr::Ok);
+  platform::WiaBand header;
+  header.message = wia::MsgDataHeader;
+  header.headerFormat = wia::ImgFmtBmp;
+  header.headerBufferSize = 1000;
+  EXPECT_EQ(callback.BandedDataCallback(header), platform::hr::Ok);
+  EXPECT_EQ(callback.HeaderSize(), 0u);
+  EXPECT_EQ(callback.Stream().size(), 1000u);
+  EXPECT_EQ(callback.BandedDataCallback(end), platform::hr::Ok);
+  EXPECT_EQ(callback.FinishedStreams(), 2u);
 }
 
 TEST_F(WiaWrapTest, UpdateProgressTakesTheTransferStatusesOnly) {
