@@ -2,31 +2,16 @@
 #include "platform/win32/Windows.h"
 
 #include "app/KavidApp.h"
-#include "logging/DUDiduzuz.h"
-#include "platform/win32/Win32Platform.h"
+#include "platform/win32/ProgramPorts.h"
 #include "ui/win32/Win32Ui.h"
 
-namespace {
-
-// The trace library's objects exist before the application object and outlive it, as static
-// objects of a module would.
-kvd::platform::win32::Win32Platform& Machine() {
-  static kvd::platform::win32::Win32Platform machine;
-  return machine;
-}
-
-DUDiduzuz::CLogModule& Logger() {
-  static DUDiduzuz::SettingsStore store(Machine().Ports().sync);
-  static DUDiduzuz::CLogModule logger(Machine().Ports(), store);
-  return logger;
-}
-
-}  // namespace
+using kvd::platform::win32::ProgramLogger;
+using kvd::platform::win32::ProgramMachine;
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  DUDiduzuz::CLogModule::SetCurrent(&Logger());
+  DUDiduzuz::CLogModule::SetCurrent(&ProgramLogger());
   {
-    CKavidApp app(Machine().Ports());
+    CKavidApp app(ProgramMachine().Ports());
     kvd::ui::win32::CWin32Ui ui;
     app.SetStartupUi(&ui);
     app.SetUi(&ui);

@@ -8,11 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "logging/DUDiduzuz.h"
 #include "logging/Trace.h"
 #include "logging/TraceSetup.h"
 #include "platform/api/Text.h"
-#include "platform/win32/Win32Platform.h"
+#include "platform/win32/ProgramPorts.h"
 #include "repair/DeviceManagerHelper.h"
 #include "strings/StringTable.h"
 #include "system/Helper.h"
@@ -22,17 +21,6 @@ KVD_TRACE_SOURCE();
 namespace {
 
 namespace mb = kvd::platform::mb;
-
-kvd::platform::win32::Win32Platform& Machine() {
-  static kvd::platform::win32::Win32Platform machine;
-  return machine;
-}
-
-DUDiduzuz::CLogModule& Logger() {
-  static DUDiduzuz::SettingsStore store(Machine().Ports().sync);
-  static DUDiduzuz::CLogModule logger(Machine().Ports(), store);
-  return logger;
-}
 
 // The items after the program's own name, as the caller quoted them.
 std::vector<std::wstring> CommandLineItems() {
@@ -75,8 +63,8 @@ int Run(kvd::platform::Platform& platform) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  DUDiduzuz::CLogModule::SetCurrent(&Logger());
-  kvd::platform::Platform& platform = Machine().Ports();
+  DUDiduzuz::CLogModule::SetCurrent(&kvd::platform::win32::ProgramLogger());
+  kvd::platform::Platform& platform = kvd::platform::win32::ProgramMachine().Ports();
   // The configuration first: the trace library reads it at the first record.
   DUDiduzuz::ConfigureTrace(platform, DUDiduzuz::kHelperLog);
   // No answer rather than a number the caller would take for a problem or a repair.

@@ -5,6 +5,7 @@
 
 #include "issues/KVDConnectionIssue.h"
 #include "logging/Trace.h"
+#include "platform/api/Handles.h"
 #include "strings/StringTable.h"
 #include "system/Helper.h"
 
@@ -26,23 +27,6 @@ constexpr int kWiaFailed = 1046;
 constexpr int kCancelled = 1047;
 constexpr int kUpgradeProblem = 1048;
 constexpr int kNotReachable = 1001;
-
-// The service manager's handles, closed on every path.
-class ServiceHandle {
- public:
-  ServiceHandle(kvd::platform::IServices& services, ScHandle handle)
-      : m_services(services), m_handle(handle) {}
-  ~ServiceHandle() {
-    if (m_handle != 0) m_services.CloseServiceHandle(m_handle);
-  }
-  ServiceHandle(const ServiceHandle&) = delete;
-  ServiceHandle& operator=(const ServiceHandle&) = delete;
-  ScHandle get() const { return m_handle; }
-
- private:
-  kvd::platform::IServices& m_services;
-  ScHandle m_handle;
-};
 
 }  // namespace
 
@@ -99,12 +83,13 @@ int CKVDWindowsScanIssue::CheckWIAService() {
   KVD_SCOPE(L"CKVDWindowsScanIssue::CheckWIAService");
   KVD_LOG(kind::Info, L"Diagnoses WIA Service.");
   kvd::platform::IServices& services = m_platform.services;
-  const ServiceHandle manager(services, services.OpenSCManager(L"ServicesActive", kGenericRead));
+  const auto manager = kvd::platform::MakeUniqueScHandle(
+      services, services.OpenSCManager(L"ServicesActive", kGenericRead));
   // Nothing to ask: the scan decides.
-  if (manager.get() == 0) return issue::kPassed;
-  const ServiceHandle service(services,
-                              services.OpenService(manager.get(), kService, svc::ServiceAllAccess));
-  if (service.get() == 0) {
+  if (!manager.valid()) return issue::kPassed;
+  const auto service = kvd::platform::MakeUniqueScHandle(
+      services, services.OpenService(manager.get(), kService, svc::ServiceAllAccess));
+  if (!service.valid()) {
     KVD_LOG(kind::Error, L"OpenService failed. Service : %s", kService);
     return 0;
   }
@@ -129,14 +114,14 @@ bool CKVDWindowsScanIssue::FixWIAServiceIssue(int& errorCode) {
   kvd::platform::IServices& services = m_platform.services;
   bool fixed = false;
   {
-    const ServiceHandle manager(services,
-                                services.OpenSCManager(L"ServicesActive", svc::ScManagerAllAccess));
-    if (manager.get() == 0) {
+    const auto manager = kvd::platform::MakeUniqueScHandle(
+        services, services.OpenSCManager(L"ServicesActive", svc::ScManagerAllAccess));
+    if (!manager.valid()) {
       errorCode = kServiceNotOpened;
     } else {
-      const ServiceHandle service(
+      const auto service = kvd::platform::MakeUniqueScHandle(
           services, services.OpenService(manager.get(), kService, svc::ServiceAllAccess));
-      if (service.get() == 0) {
+      if (!service.valid()) {
         KVD_LOG(kind::Error, L"OpenService failed. Service : %s", kService);
         errorCode = kServiceNotOpened;
       } else if (!services.ChangeServiceStartType(service.get(), kNoChange, svc::AutoStart)) {

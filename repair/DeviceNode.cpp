@@ -46,36 +46,42 @@ bool ChangeState(Platform& platform, DevInfoSet set, const DevInfoData& element,
   return yes && host.restart && host.restart();
 }
 
-// The driver service of a matching node set to start automatically; the restart question after
-// a change: No keeps the change for the next start, Yes needs the restart to be requested.
-bool SetServiceAutoStart(Platform& platform, const std::wstring& name, const NodeHost& host) {
-  KVD_SCOPE(L"kvd::repair::SetServiceAutoStart");
+// The start-type change itself; the service manager's handles are closed before the question.
+bool ChangeToAutoStart(Platform& platform, const std::wstring& name) {
+  KVD_SCOPE(L"kvd::repair::ChangeToAutoStart");
   IServices& services = platform.services;
-  const ScHandle manager = services.OpenSCManager(L"ServicesActive", svc::ScManagerAllAccess);
-  if (manager == 0) {
+  const UniqueScHandle manager = MakeUniqueScHandle(
+      services, services.OpenSCManager(L"ServicesActive", svc::ScManagerAllAccess));
+  if (!manager.valid()) {
     KVD_LOG_FAILED_CALL(L"OpenSCManagerW", platform.errors.GetLastError(), L"ServicesActive");
     return false;
   }
   bool changed = false;
-  const ScHandle service = services.OpenService(manager, name.c_str(), svc::ServiceAllAccess);
-  if (service == 0) {
+  const UniqueScHandle service = MakeUniqueScHandle(
+      services, services.OpenService(manager.get(), name.c_str(), svc::ServiceAllAccess));
+  if (!service.valid()) {
     KVD_LOG_FAILED_CALL(L"OpenServiceW", platform.errors.GetLastError(), name.c_str());
   } else {
     ServiceConfig config;
     std::uint32_t needed = 0;
     // The first call only asks for the size: anything but "too small" is a failure.
-    if (!services.QueryServiceConfig(service, 0, &config, &needed) &&
+    if (!services.QueryServiceConfig(service.get(), 0, &config, &needed) &&
         platform.errors.GetLastError() == err::InsufficientBuffer &&
-        services.QueryServiceConfig(service, needed, &config, &needed)) {
-      changed = services.ChangeServiceStartType(service, config.serviceType, svc::AutoStart);
+        services.QueryServiceConfig(service.get(), needed, &config, &needed)) {
+      changed = services.ChangeServiceStartType(service.get(), config.serviceType, svc::AutoStart);
     }
     if (!changed) {
       KVD_LOG_FAILED_CALL(L"ChangeServiceConfigW", platform.errors.GetLastError(), name.c_str());
     }
-    services.CloseServiceHandle(service);
   }
-  services.CloseServiceHandle(manager);
-  if (!changed) return false;
+  return changed;
+}
+
+// The driver service of a matching node set to start automatically; the restart question after
+// a change: No keeps the change for the next start, Yes needs the restart to be requested.
+bool SetServiceAutoStart(Platform& platform, const std::wstring& name, const NodeHost& host) {
+  KVD_SCOPE(L"kvd::repair::SetServiceAutoStart");
+  if (!ChangeToAutoStart(platform, name)) return false;
   if (!host.confirmRestart || !host.confirmRestart()) return true;
   return host.restart && host.restart();
 }

@@ -102,4 +102,15 @@ inline UniqueLibrary MakeUniqueLibrary(IModules& modules, ModuleHandle module) {
   return UniqueLibrary(LibraryTraits{&modules}, module);
 }
 
+struct ServiceHandleTraits {
+  using Handle = ScHandle;
+  IServices* services = nullptr;
+  static constexpr Handle Invalid() noexcept { return 0; }
+  void Close(Handle handle) const noexcept { services->CloseServiceHandle(handle); }
+};
+using UniqueScHandle = UniqueHandle<ServiceHandleTraits>;
+inline UniqueScHandle MakeUniqueScHandle(IServices& services, ScHandle handle) {
+  return UniqueScHandle(ServiceHandleTraits{&services}, handle);
+}
+
 }  // namespace kvd::platform

@@ -30,14 +30,6 @@ cp "$recorder" "$suite/Update/QVUpdater.exe"
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 shot() { [ -z "${KVD_SCREENSHOTS:-}" ] || bash "$here/../../tools/screenshot.sh" "$KVD_SCREENSHOTS/$1"; }
-# Waits until control <id> of the host is enabled (the run stopped and offers navigation).
-wait_enabled() {
-  for _ in $(seq 1 200); do
-    [ "$(drv enabled "$host" "$1")" = 1 ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
 
 kvd_launch "$exe"
 kvd_wait_host

@@ -29,13 +29,6 @@ cp "$recorder" "$helper"
 source "$here/ui.sh" "$4" "$app/strings"
 status=0
 fail() { echo "FAIL: $*"; status=1; }
-wait_enabled() {  # <id> <tenths of a second>
-  for _ in $(seq 1 "${2:-200}"); do
-    [ "$(drv enabled "$host" "$1")" = 1 ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
 # The parameter string of the helper's last start (the recorder writes the whole command line).
 last_parameters() { tail -n 1 "$helper.calls" | tr -d '\r' | cut -f1 | sed 's/^"[^"]*" //; s/^[^ "]* //'; }
 starts() { grep -c . "$helper.calls" 2>/dev/null || true; }

@@ -47,13 +47,6 @@ installed || { echo "FAIL: the Ostrel product is not registered after its instal
 
 status=0
 fail() { echo "FAIL: $*"; status=1; }
-wait_enabled() {
-  for _ in $(seq 1 200); do
-    [ "$(drv enabled "$host" "$1")" = 1 ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
 calls() { cat "$1.calls" 2>/dev/null | tr -d '\r' || true; }
 wait_calls() {  # <program> <lines>
   for _ in $(seq 1 100); do

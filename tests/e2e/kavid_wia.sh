@@ -37,20 +37,13 @@ configure() {  # <transfer> <scandialog>
 calls() { tr -d '\r' <"$wia_dir/wiafake.dll.calls" 2>/dev/null || true; }
 status=0
 fail() { echo "FAIL: $*"; status=1; }
-wait_enabled() {
-  for _ in $(seq 1 300); do
-    [ "$(drv enabled "$host" "$1")" = 1 ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
 # Runs until the Windows scan check's row has its result: Skip past the driver check's
 # placeholder, then the run stops at the next failure after the scan.
 run_to_wia() {
-  wait_enabled 1003 || { fail "the run never stopped"; return 1; }
+  wait_enabled 1003 300 || { fail "the run never stopped"; return 1; }
   drv click "$host" 1030
   sleep 0.3
-  wait_enabled 1003 || { fail "the run did not stop after the Windows scan check"; return 1; }
+  wait_enabled 1003 300 || { fail "the run did not stop after the Windows scan check"; return 1; }
 }
 
 configure ok cancel
@@ -74,10 +67,10 @@ configure fail cancel
 : >"$wia_dir/wiafake.dll.calls"
 drv click "$host" 1028
 sleep 0.3
-wait_enabled 1003 || fail "the retest never stopped"
+wait_enabled 1003 300 || fail "the retest never stopped"
 drv click "$host" 1030
 sleep 0.3
-wait_enabled 1003 || fail "the retest did not stop after the Windows scan check"
+wait_enabled 1003 300 || fail "the retest did not stop after the Windows scan check"
 second="$(calls)"
 [ "$(grep -c '^idtGetData failed$' <<<"$second")" = 2 ] || fail "the failed transfer was not tried twice: <$second>"
 [ "$(tail -n 1 <<<"$second")" = DeviceDlg ] || fail "the scan dialog was not the fall-back: <$second>"
@@ -90,7 +83,7 @@ configure hang cancel
 : >"$wia_dir/wiafake.dll.calls"
 drv click "$host" 1028
 sleep 0.3
-wait_enabled 1003 || fail "the third run never stopped"
+wait_enabled 1003 300 || fail "the third run never stopped"
 drv click "$host" 1030
 for _ in $(seq 1 30); do grep -q 'idtGetData hangs' <(calls) && break; sleep 0.5; done
 grep -q 'idtGetData hangs' <(calls) || fail "the transfer did not start: <$(calls)>"

@@ -31,6 +31,15 @@ kvd_wait_host() {
   host="$(drv wait-window "$(kvd_text TITLE)" "${1:-30000}")"
   [ -n "$host" ] || { echo "FAIL: the host window did not appear"; return 1; }
 }
+# Waits until control <id> of the host is enabled (a run stopped and offers navigation), at most
+# <tenths> of a second (200 when not given).
+wait_enabled() {
+  for _ in $(seq 1 "${2:-200}"); do
+    [ "$(drv enabled "$host" "$1")" = 1 ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
 # Waits for kavid.exe to end: kavid_rc is its exit code, 124 when it did not end in time.
 kvd_wait_exit() {
   local waited=0
