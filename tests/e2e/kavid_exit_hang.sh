@@ -34,7 +34,7 @@ stop_fs() {
   kill -9 "$fs" 2>/dev/null || true
   wait "$fs" 2>/dev/null || true
 }
-trap 'stop_fs; wineserver -k </dev/null >/dev/null 2>&1 || true' EXIT
+trap 'status=$?; stop_fs; (exit "$status"); kvd_fresh_prefix_done' EXIT
 for _ in $(seq 1 100); do
   [ -e "$product/config.ini" ] && break
   sleep 0.05

@@ -75,8 +75,8 @@ run "\"-u\" \"${id//\"/\\\"}\""
 [ "$code" = 1040 ] || fail "-u without devmgr.dll exited $code"
 system64="$WINEPREFIX/drive_c/windows/system32"
 system32="$WINEPREFIX/drive_c/windows/syswow64"
-cp "$(readlink -f "$6")" "$system64/devmgr.dll"
-cp "$(readlink -f "$5")" "$system32/devmgr.dll"
+cp --remove-destination "$(readlink -f "$6")" "$system64/devmgr.dll"
+cp --remove-destination "$(readlink -f "$5")" "$system32/devmgr.dll"
 run "\"-u\" \"${id//\"/\\\"}\"" &
 runner=$!
 sheet="$(drv read-box "Device properties" 20000)"
