@@ -2,6 +2,7 @@
 
 #include "issues/KVDConnectionIssue.h"
 #include "issues/KVDDeviceManagerIssue.h"
+#include "issues/KVDDriverIssue.h"
 #include "issues/KVDWindowsScanIssue.h"
 
 namespace {
@@ -27,6 +28,14 @@ CheckFactory WindowsScanCheck(const CheckServices& services) {
   };
 }
 
+// The driver check with the manager's driver refresh.
+CheckFactory DriverCheck(const CheckServices& services) {
+  return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
+    return std::make_unique<CKVDDriverIssue>(
+        platform, CKVDDriverIssue::Repair{services.refreshDrivers, services.runAgain});
+  };
+}
+
 }  // namespace
 
 CheckTable ProgramCheckTable(const CheckServices& services) {
@@ -35,7 +44,7 @@ CheckTable ProgramCheckTable(const CheckServices& services) {
   return {{
       {1, L"CONNECTIVITY", false, kEvery, {0, 0, 0, 0}, Make<CKVDConnectionIssue>},
       {2, L"DEVICEMANAGER", false, kEvery, {1, 1, 1, 1}, Make<CKVDDeviceManagerIssue>},
-      {3, L"DRIVER", true, AllInOne | Tarvel, {2, 2, -1, -1}, nullptr},
+      {3, L"DRIVER", true, AllInOne | Tarvel, {2, 2, -1, -1}, DriverCheck(services)},
       {4, L"WIA", true, kEvery, {3, 3, 2, 2}, WindowsScanCheck(services)},
       {5, L"DASHRA", false, AllInOne, {4, -1, -1, -1}, nullptr},
       {6, L"TWAIN", true, kEvery, {5, 4, 3, 3}, nullptr},

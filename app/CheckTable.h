@@ -7,11 +7,14 @@
 #include "issues/WiaWrap.h"
 
 // What the checks need from the running program beyond the ports: how many devices the list
-// holds, and the progress window of a WIA transfer. Left empty (tests of the engine): one
-// device, no progress window.
+// holds, the progress window of a WIA transfer, and the manager's driver refresh and re-run of
+// its current check. Left empty (tests of the engine): one device, no progress window, the
+// refresh without instructions, no re-run.
 struct CheckServices {
   std::function<std::size_t()> deviceCount;
   WiaWrap::ProgressFactory scanProgress;
+  std::function<bool(const DeviceDetails& device, int& errorCode)> refreshDrivers;
+  std::function<void()> runAgain;
 };
 
 // The checks of this version, in the manager's table order (index 0 to 12, id 1 to 13).

@@ -130,6 +130,12 @@ CheckServices CKavidApp::Services() {
     if (m_pUi == nullptr) return nullptr;
     return std::make_unique<CWiaProgress>(*m_pUi, m_platform, owner);
   };
+  services.refreshDrivers = [this](const DeviceDetails& device, int& errorCode) {
+    return m_pDiagMgr != nullptr && m_pDiagMgr->RefreshDrivers(device, errorCode);
+  };
+  services.runAgain = [this] {
+    if (m_pDiagMgr != nullptr) m_pDiagMgr->RunCurrentAgain();
+  };
   return services;
 }
 

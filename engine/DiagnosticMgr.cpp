@@ -358,6 +358,12 @@ bool CDiagnosticMgr::RefreshDrivers(const _DeviceDetails& device, int& errorCode
   return kvd::repair::RefreshDrivers(m_platform, device, host, errorCode);
 }
 
+void CDiagnosticMgr::RunCurrentAgain() {
+  int current = m_nCurrentIssue.load();
+  while (current > 0 && !m_nCurrentIssue.compare_exchange_weak(current, current - 1)) {
+  }
+}
+
 void CDiagnosticMgr::SetProgress(int percent) {
   KVD_SCOPE(L"CDiagnosticMgr::SetProgress");
   if (m_pProgressDlg == nullptr || !m_bProgressShown) return;

@@ -66,6 +66,9 @@ class CDiagnosticMgr {
   // The driver refresh of a device (repair/DriverRefresh): the instruction dialog, the helper's
   // window owned by the page, its wait ended at the program's exit. On the caller's thread.
   bool RefreshDrivers(const _DeviceDetails& device, int& errorCode);
+  // Steps the run back by one check, so that the move on after a successful fix lands on the
+  // check that was fixed and runs it again.
+  void RunCurrentAgain();
 
   // Whether the family rule excludes check `index` for a device.
   bool IsSkipped(const _DeviceDetails& device, int index);

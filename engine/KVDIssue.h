@@ -1,6 +1,7 @@
 // engine/: the device record, the check model and the diagnostic manager that runs the checks.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -45,6 +46,24 @@ inline constexpr std::uintptr_t kFixSucceeded = 9999;  // wParam of 1025 after a
 inline constexpr std::uintptr_t kFixFailed = 2000;
 inline constexpr std::uintptr_t kNotResponding = 0xFFFFFFFF;  // wParam of the watchdog's 1030
 }  // namespace msg
+
+// One outcome of a check as its row shows it, for the checks' tables of outcomes: the code that
+// selects it, the string key of its text, its status, and its buttons (-1: left as they are).
+struct Outcome {
+  int code = 0;
+  const wchar_t* key = L"";
+  int status = issue::kStatusFailed;
+  int buttons = -1;
+};
+
+// The outcome of `code` in `outcomes`, else `other`.
+template <std::size_t N>
+const Outcome& OutcomeOf(const Outcome (&outcomes)[N], int code, const Outcome& other) {
+  for (const Outcome& outcome : outcomes) {
+    if (outcome.code == code) return outcome;
+  }
+  return other;
+}
 
 // The common shape of the thirteen checks.
 class CKVDIssue {

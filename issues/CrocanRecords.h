@@ -8,13 +8,15 @@
 #include <optional>
 #include <vector>
 
+#include "platform/api/ICrocan.h"
+
 namespace crocan {
 
-// The largest records the components fill.
-inline constexpr std::size_t kDescriptionBytes = 1088;
-inline constexpr std::size_t kCapabilityBytes = 124;
+// The largest records the components fill, and the scan parameters the program gives them.
+inline constexpr std::size_t kDescriptionBytes = kvd::platform::crocan::kDescriptionBytes;
+inline constexpr std::size_t kCapabilityBytes = kvd::platform::crocan::kCapabilityBytes;
+inline constexpr std::size_t kBufferInfoBytes = kvd::platform::crocan::kBufferInfoBytes;
 inline constexpr std::size_t kParameterBytes = 0x22;
-inline constexpr std::size_t kBufferInfoBytes = 0x0C;
 // The fixed read block of the scan.
 inline constexpr std::uint32_t kReadBlock = 32768;
 // A gamma table longer than this (entries), or a page larger than this (bytes), is refused.

@@ -47,14 +47,8 @@ int CKVDWindowsScanIssue::Fix(const _DeviceDetails&, int) {
 
 int CKVDWindowsScanIssue::SetUI(int code) {
   KVD_SCOPE(L"CKVDWindowsScanIssue::SetUI");
-  struct Face {
-    int code;
-    const wchar_t* key;
-    int status;
-    int buttons;
-  };
   using namespace button;
-  static constexpr Face kFaces[] = {
+  static constexpr Outcome kOutcomes[] = {
       {issue::kPassed, L"WIA_OK", issue::kStatusPassed, -1},
       {kServiceError, L"WIA_SERVICE_ERROR", issue::kStatusFailed,
        Navigation | Help | Restart | Skip},
@@ -66,15 +60,12 @@ int CKVDWindowsScanIssue::SetUI(int code) {
        Navigation | Help | Restart | Skip},
       {kUserCancelled, L"USER_CANCELLED", issue::kStatusWarning, Navigation | Skip},
   };
-  static constexpr Face kOther = {kScanFailed, L"WIA_ISSUE_FOUND", issue::kStatusFailed,
-                                  Navigation | Uninstall | Restart | Skip};
-  const Face* face = &kOther;
-  for (const Face& candidate : kFaces) {
-    if (candidate.code == code) face = &candidate;
-  }
-  m_strMessage = GlobalLag.GetString(face->key);
-  m_nStatus = face->status;
-  if (face->buttons >= 0) m_nButtons = face->buttons;
+  static constexpr Outcome kOther = {kScanFailed, L"WIA_ISSUE_FOUND", issue::kStatusFailed,
+                                     Navigation | Uninstall | Restart | Skip};
+  const Outcome& face = OutcomeOf(kOutcomes, code, kOther);
+  m_strMessage = GlobalLag.GetString(face.key);
+  m_nStatus = face.status;
+  if (face.buttons >= 0) m_nButtons = face.buttons;
   if (code == kNetworkUnreachable || code == kUsbUnreachable) m_nErrorCode = kNotReachable;
   return code;
 }

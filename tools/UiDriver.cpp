@@ -23,6 +23,7 @@
 //   kvd_ui_driver enabled <window> <id>         0 or 1
 //   kvd_ui_driver visible <window> <id>         0 or 1
 //   kvd_ui_driver list-rows <window> <id>       a list view's rows: one line a row, its columns
+//   kvd_ui_driver list-images <window> <id>  each row's image index, one a line (-1: none)
 //   kvd_ui_driver list-columns <window> <id>    a list view's header texts, on one line
 //   kvd_ui_driver select-row <window> <id> <row>
 //                                               selects and focuses a row as a click does
@@ -554,6 +555,28 @@ int ListRowsCommand(wchar_t** args) {
   return kOk;
 }
 
+int ListImagesCommand(wchar_t** args) {
+  int exit_code = kOk;
+  HWND list = ListViewArg(args[0], args[1], &exit_code);
+  if (list == nullptr) return exit_code;
+  const std::optional<LRESULT> rows = Send(list, LVM_GETITEMCOUNT, 0, 0);
+  if (!rows) return kFailed;
+  for (int row = 0; row < static_cast<int>(*rows); ++row) {
+    RemoteBuffer remote(list, sizeof(LVITEMW));
+    LVITEMW item{};
+    item.mask = LVIF_IMAGE;
+    item.iItem = row;
+    if (!remote.valid() || !remote.Write(0, &item, sizeof(item)) ||
+        !Send(list, LVM_GETITEMW, 0, remote.Param<LVITEMW>()) ||
+        !remote.Read(0, &item, sizeof(item))) {
+      Complain(L"cannot read the image of row " + std::to_wstring(row));
+      return kFailed;
+    }
+    PrintLine(std::to_wstring(item.iImage));
+  }
+  return kOk;
+}
+
 int ListColumnsCommand(wchar_t** args) {
   int exit_code = kOk;
   HWND list = ListViewArg(args[0], args[1], &exit_code);
@@ -865,6 +888,7 @@ constexpr Command kCommands[] = {
     {L"visible", 2, "visible <window> <id>", VisibleCommand, false},
     {L"list-rows", 2, "list-rows <window> <id>", ListRowsCommand, false},
     {L"list-columns", 2, "list-columns <window> <id>", ListColumnsCommand, false},
+    {L"list-images", 2, "list-images <window> <id>", ListImagesCommand, false},
     {L"select-row", 3, "select-row <window> <id> <row>", SelectRowCommand, false},
     {L"answer-box", 3, "answer-box <caption> <ms> <button>", AnswerBoxCommand, true},
     {L"click", 2, "click <window> <id>", ClickCommand, false},

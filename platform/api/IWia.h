@@ -43,12 +43,6 @@ inline constexpr Guid ImgFmtMemoryBmp = {
     0xb96b3caa, 0x0728, 0x11d3, {0x9d, 0x7b, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
 }  // namespace wia
 
-namespace hr {
-inline constexpr HResult False = 1;  // S_FALSE: a WIA dialog the user cancelled
-inline constexpr HResult Pointer = static_cast<HResult>(0x80004003);
-inline constexpr HResult OutOfMemory = static_cast<HResult>(0x8007000E);
-}  // namespace hr
-
 // A property value as IWiaPropertyStorage::ReadMultiple gives it: its VARTYPE, and its value
 // when it is a VT_I4 or a VT_BSTR.
 struct WiaPropertyValue {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/api/ICrocan.h"
 #include "platform/api/IDevices.h"
 #include "platform/api/IFileSystem.h"
 #include "platform/api/IGdi.h"
@@ -41,6 +42,7 @@ struct Platform {
   IGdi& gdi;
   IServices& services;
   IWia& wia;
+  ICrocan& crocan;
 };
 
 // Some ports of a platform replaced by others (a recorder, a manual clock, the real files under a
@@ -69,6 +71,7 @@ struct PortOverrides {
   IGdi* gdi = nullptr;
   IServices* services = nullptr;
   IWia* wia = nullptr;
+  ICrocan* crocan = nullptr;
 };
 
 inline Platform Overridden(const Platform& base, const PortOverrides& with) {
@@ -97,7 +100,8 @@ inline Platform Overridden(const Platform& base, const PortOverrides& with) {
                   pick(with.icmp, base.icmp),
                   pick(with.gdi, base.gdi),
                   pick(with.services, base.services),
-                  pick(with.wia, base.wia)};
+                  pick(with.wia, base.wia),
+                  pick(with.crocan, base.crocan)};
 }
 
 }  // namespace kvd::platform

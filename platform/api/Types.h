@@ -57,6 +57,9 @@ namespace hr {
 inline constexpr HResult Ok = 0;
 inline constexpr HResult Fail = static_cast<HResult>(0x80004005);
 inline constexpr HResult NotImpl = static_cast<HResult>(0x80004001);
+inline constexpr HResult False = 1;  // S_FALSE: a WIA dialog the user cancelled
+inline constexpr HResult Pointer = static_cast<HResult>(0x80004003);
+inline constexpr HResult OutOfMemory = static_cast<HResult>(0x8007000E);
 inline constexpr HResult InvalidArg = static_cast<HResult>(0x80070057);
 inline constexpr HResult FromWin32(std::uint32_t code) {
   return code == 0 ? 0 : static_cast<HResult>((code & 0xFFFFu) | 0x80070000u);

@@ -58,6 +58,12 @@ constexpr std::string_view kFailable[] = {
     // IServices
     "OpenSCManager", "OpenService", "QueryServiceConfig", "ChangeServiceConfig",
     "QueryServiceStatus", "StartService", "CloseServiceHandle",
+    // ICrocan (its own failures with a status: SimCrocan::Fail)
+    "CreateScannerManager", "GetScannerByFriendlyName2", "CreateScanner", "OpenScannerSession",
+    "CloseScannerSession", "LockScanner", "UnlockScanner", "GetLampStatus", "LampOn",
+    "GetScannerCapabilities", "GetBufferInfo", "InitializeScanner", "ResetScanner",
+    "SetScannerParameters", "SetGammaTable", "StartScan", "StopScan", "ReadScan", "ReadScanData",
+    "ExtensionCall", "GetADFScannerCapabilities", "ADFPaperFeed", "ADFIsReady",
     // ISockets (inet_addr cannot fail), IIcmp
     "WSAStartup", "WSACleanup", "gethostbyname", "gethostbyaddr", "IcmpCreateFile", "IcmpSendEcho",
     "IcmpCloseHandle",
@@ -93,10 +99,12 @@ SimMachine::SimMachine()
       gdi_(calls_),
       services_(calls_, errors_),
       wia_(calls_),
+      crocan_(calls_),
       windows_(calls_, errors_, clock_),
-      ports_{registry_, files_,   environment_, process_, clock_,     debug_,    errors_,  sync_,
-             xml_,      system_,  security_,    shell_,   installer_, network_,  windows_, ini_,
-             devices_,  modules_, sockets_,     icmp_,    gdi_,       services_, wia_} {
+      ports_{registry_,  files_,   environment_, process_,  clock_,    debug_,
+             errors_,    sync_,    xml_,         system_,   security_, shell_,
+             installer_, network_, windows_,     ini_,      devices_,  modules_,
+             sockets_,   icmp_,    gdi_,         services_, wia_,      crocan_} {
   // The executable is a file like any other: it can be searched for, opened and read.
   files_.PutFile(process_.ModulePath(), {'M', 'Z'});
   system_.FollowWow64([this](bool wow64) { files_.SetWow64(wow64); });

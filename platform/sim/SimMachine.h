@@ -6,6 +6,7 @@
 
 #include "platform/api/Platform.h"
 #include "platform/sim/SimCommon.h"
+#include "platform/sim/SimCrocan.h"
 #include "platform/sim/SimDevices.h"
 #include "platform/sim/SimFileSystem.h"
 #include "platform/sim/SimGdi.h"
@@ -58,6 +59,7 @@ class SimMachine {
   SimGdi& Gdi() { return gdi_; }
   SimServices& Services() { return services_; }
   SimWia& Wia() { return wia_; }
+  SimCrocan& Crocan() { return crocan_; }
 
   // The n-th call (1 = the next one) from now of the port method named `method` (its name in
   // the interface: "OpenKeyEx", "CreateFile", "WaitForSingleObject", ...) fails with `code`:
@@ -102,6 +104,7 @@ class SimMachine {
   SimGdi gdi_;
   SimServices services_;
   SimWia wia_;
+  SimCrocan crocan_;
   // Last of the sub-objects, so that its UI thread has ended before anything a handler may use
   // is destroyed.
   SimWindows windows_;

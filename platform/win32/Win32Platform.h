@@ -267,6 +267,47 @@ class Win32Wia final : public IWia {
   void Release(WiaObject object) override;
 };
 
+class Win32Crocan final : public ICrocan {
+ public:
+  HResult CoInitialize() override;
+  void CoUninitialize() override;
+  HResult ClassIdFromString(const wchar_t* text, Guid* classId) override;
+  HResult CreateScannerManager(CrocanObject* manager) override;
+  HResult GetScannerByFriendlyName2(CrocanObject manager, const wchar_t* friendlyName,
+                                    std::uint8_t* description) override;
+  HResult CreateScanner(const Guid& classId, CrocanObject* scanner) override;
+  HResult QueryExtension(CrocanObject scanner, CrocanObject* extension) override;
+  HResult QueryFeeder(CrocanObject scanner, CrocanObject* feeder) override;
+  HResult OpenScannerSession(CrocanObject scanner, const wchar_t* name, std::uint16_t value,
+                             std::uint32_t* session, std::uint32_t* status) override;
+  HResult Call(CrocanObject object, crocan::SessionCall call, std::uint32_t session,
+               std::uint32_t* status) override;
+  HResult LockScanner(CrocanObject scanner, std::uint32_t session, std::uint32_t flags,
+                      std::uint32_t timeoutMs, std::uint32_t* status) override;
+  HResult GetLampStatus(CrocanObject scanner, std::uint32_t session, std::uint8_t* lampOn,
+                        std::uint32_t* status) override;
+  HResult GetScannerCapabilities(CrocanObject scanner, std::uint32_t session,
+                                 std::uint8_t* capabilities, std::uint32_t* status) override;
+  HResult GetBufferInfo(CrocanObject scanner, std::uint32_t session, const std::uint8_t* parameters,
+                        std::uint8_t* bufferInfo, std::uint32_t* status) override;
+  HResult SetScannerParameters(CrocanObject scanner, std::uint32_t session,
+                               const std::uint8_t* parameters, std::uint32_t* status) override;
+  HResult SetGammaTable(CrocanObject scanner, std::uint32_t session, std::uint32_t tableBytes,
+                        const std::uint8_t* red, const std::uint8_t* green,
+                        const std::uint8_t* blue, std::uint32_t* status) override;
+  HResult ReadScan(CrocanObject scanner, std::uint32_t session, std::uint8_t* buffer,
+                   std::uint32_t count, std::uint32_t* status) override;
+  HResult ReadScanData(CrocanObject scanner, std::uint32_t session, std::uint8_t* buffer,
+                       std::uint32_t count, std::uint32_t* read, std::uint32_t* status) override;
+  HResult ExtensionCall(CrocanObject extension, std::uint32_t session, std::uint32_t value,
+                        std::uint32_t* status) override;
+  HResult GetADFScannerCapabilities(CrocanObject feeder, std::uint32_t session,
+                                    std::uint8_t* capabilities, std::uint32_t* status) override;
+  HResult ADFIsReady(CrocanObject feeder, std::uint32_t session, std::uint8_t* ready,
+                     std::uint32_t* status) override;
+  void Release(CrocanObject object) override;
+};
+
 class Win32Modules final : public IModules {
  public:
   std::uint32_t GetSystemDirectory(wchar_t* buffer, std::uint32_t chars) override;
@@ -338,6 +379,7 @@ class Win32Platform {
   Win32Gdi gdi_;
   Win32Services services_;
   Win32Wia wia_;
+  Win32Crocan crocan_;
   Platform ports_;
 };
 

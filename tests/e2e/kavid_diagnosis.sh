@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # kavid.exe's diagnosis page under Wine, driven by the UI driver: a run of an all-in-one device
 # (the connection check passes, the device-manager check passes through the real 64-bit helper,
-# each check not built yet fails and stops the run), Skip row by
+# the driver check fails on the missing scan-folder setting, each check not built yet fails and
+# stops the run), Skip row by
 # row to the summary, Retest, Back to a fresh device list. (Wine counts every device node as
 # present, so a failing connection check is tested natively.) Runs under an X server (xvfb-run).
 # The maker's technical-information tool and software-update client are our recorder
@@ -51,10 +52,14 @@ expected_names="$(for key in CONNECTIVITY DEVICEMANAGER DRIVER WIA DASHRA TWAIN 
 name="$(cut -f1 <<<"$device_rows" | head -n 1)"
 [ "$(drv text "$host" 1012)" = "$(kvd_text PROBLEM_FOUND) $name" ] ||
   fail "the status line is <$(drv text "$host" 1012)>"
-[ "$(drv richedit-text "$host" 1041)" = "$(sed -n 3p <<<"$names")" ] ||
+# The driver check: this driver has no scan-folder setting.
+scan_driver="$(kvd_text UPDATE_SCAN_DRIVER)"
+[ "$(drv richedit-text "$host" 1041)" = "$scan_driver" ] ||
   fail "the result text is <$(drv richedit-text "$host" 1041)>"
+[ "$(drv list-images "$host" 1024 | sed -n 3p)" = 1 ] || fail "the driver row is not marked failed"
 [ "$(drv visible "$host" 1030)" = 1 ] || fail "Skip is not offered"
-[ "$(drv visible "$host" 1002)" = 0 ] || fail "Fix is offered by a check that has no repair"
+[ "$(drv visible "$host" 1002)" = 0 ] || fail "Fix is offered for a missing scan-folder setting"
+[ "$(drv visible "$host" 1015)" = 1 ] || fail "Update Driver is not offered"
 [ "$(drv visible "$host" 1008)" = 0 ] || fail "the fix progress bar shows without a fix"
 shot diagnosis-failure.png
 
@@ -88,7 +93,7 @@ box="$(drv read-box "$(kvd_text TITLE)" 10000)"
 drv click "$host" 1028
 sleep 0.2
 wait_enabled 1003 || fail "the retest never stopped"
-[ "$(drv richedit-text "$host" 1041)" = "$(sed -n 3p <<<"$names")" ] ||
+[ "$(drv richedit-text "$host" 1041)" = "$scan_driver" ] ||
   fail "the retest stopped at <$(drv richedit-text "$host" 1041)>"
 drv click "$host" 1003
 for _ in $(seq 1 50); do [ "$(drv visible "$host" 1020)" = 1 ] && break; sleep 0.1; done

@@ -70,10 +70,11 @@ drv click "$host" 1002
 for _ in $(seq 1 100); do [ "$(starts)" -ge 4 ] && break; sleep 0.1; done
 [ "$(last_parameters)" = "\"-f\" \"Quvari AIO 3400 Series\" \"$hwid\" \"\" 22 " ] ||
   fail "-f was given <$(last_parameters)>"
-# The repair counts: the run goes on to the next check, which is not built and stops it.
+# The repair counts: the run goes on to the driver check, which stops it (this driver has no
+# scan-folder setting).
 sleep 0.3
 wait_enabled 1003 || fail "the run did not stop after the repair"
-[ "$(drv richedit-text "$host" 1041)" = "$(drv list-rows "$host" 1024 | cut -f2 | sed -n 3p)" ] ||
+[ "$(drv richedit-text "$host" 1041)" = "$(kvd_text UPDATE_SCAN_DRIVER)" ] ||
   fail "after the repair the page said <$(drv richedit-text "$host" 1041)>"
 
 drv click "$host" 1006 >/dev/null 2>&1 || true

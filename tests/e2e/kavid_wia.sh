@@ -37,8 +37,8 @@ configure() {  # <transfer> <scandialog>
 calls() { tr -d '\r' <"$wia_dir/wiafake.dll.calls" 2>/dev/null || true; }
 status=0
 fail() { echo "FAIL: $*"; status=1; }
-# Runs until the Windows scan check's row has its result: Skip past the driver check's
-# placeholder, then the run stops at the next failure after the scan.
+# Runs until the Windows scan check's row has its result: Skip past the driver check (this
+# driver has no scan-folder setting), then the run stops at the next failure after the scan.
 run_to_wia() {
   wait_enabled 1003 300 || { fail "the run never stopped"; return 1; }
   drv click "$host" 1030

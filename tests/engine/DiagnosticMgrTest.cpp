@@ -451,7 +451,7 @@ TEST(DiagnosticMgrPlaceholders, AWatchedPlaceholderSignals) {
   kvd::test::SimLog log(sim);
   g_hListenEvent = sim.Ports().sync.CreateEvent(false, false, L"Listen_Event");
   CheckTable table = ProgramCheckTable();
-  table[0].factory = nullptr;  // the connection check too: every slot a placeholder
+  for (CheckRow& row : table) row.factory = nullptr;  // every slot a placeholder
   {
     CDiagnosticMgr manager(sim.Ports(), table);
     manager.SetEnumerator([](std::vector<_DeviceDetails>&) {});

@@ -590,11 +590,11 @@ TEST_F(Diagnosis, ARunStopsAtEachFailureAndSkipLeadsToTheSummary) {
   rows = Rows(page);
   EXPECT_EQ(rows.images[0], 0);  // the connection check passed
   EXPECT_EQ(rows.images[1], 0);  // the device's node has no problem
-  EXPECT_EQ(rows.images[2], 1);  // the driver check is not built: it fails
+  EXPECT_EQ(rows.images[2], 1);  // the driver check: this driver has no scan-folder setting
   EXPECT_EQ(rows.images[3], ui::kNoImage);
   EXPECT_EQ(Control(page, 1012), L"Problem found on " + name);
   EXPECT_EQ(Control(page, 1041), app_->m_pDiagMgr->Issue(2)->m_strName);
-  EXPECT_EQ(ShownActions(page), std::vector<int>{1030});  // Skip
+  EXPECT_EQ(ShownActions(page), (std::vector<int>{1030, 1009, 1015}));  // Skip, Uninstall, Update
   for (int id : {1003, 1028, 1006}) EXPECT_TRUE(Enabled(page, id)) << id;
   EXPECT_EQ(ui_.MenuItemFlags(app_->m_pSysMenu, ui::ScClose), ui::MfEnabled);
 

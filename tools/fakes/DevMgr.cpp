@@ -7,33 +7,16 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/api/Text.h"
-
-namespace {
-
-HMODULE g_self = nullptr;
-
-std::wstring OwnPath() {
-  std::wstring path(32768, L'\0');
-  const DWORD length = ::GetModuleFileNameW(g_self, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(length);
-  return path;
-}
-
-}  // namespace
+#include "tools/fakes/FakeSupport.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) g_self = instance;
+  if (reason == DLL_PROCESS_ATTACH) fake::g_self = instance;
   return TRUE;
 }
 
 extern "C" __declspec(dllexport) void WINAPI
     DeviceProperties_RunDLLW(HWND owner, HINSTANCE, LPCWSTR commandLine, int) {
   const std::wstring line = commandLine != nullptr ? commandLine : L"";
-  const std::string record = kvd::platform::NarrowUtf8(line) + "\n";
-  if (FILE* calls = _wfopen((OwnPath() + L".calls").c_str(), L"ab")) {
-    std::fwrite(record.data(), 1, record.size(), calls);
-    std::fclose(calls);
-  }
+  fake::Record(line);
   ::MessageBoxW(owner, line.c_str(), L"Device properties", MB_OK | MB_SETFOREGROUND);
 }

@@ -8,33 +8,17 @@
 // never when "<its own path>.hang" exists.
 #include "platform/win32/Windows.h"
 
-#include "platform/api/Text.h"
+#include "tools/fakes/FakeSupport.h"
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
 
-namespace {
-
-std::wstring OwnPath() {
-  std::wstring path(32768, L'\0');
-  const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(length);
-  return path;
-}
-
-}  // namespace
-
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  const std::wstring self = OwnPath();
+  const std::wstring self = fake::OwnPath();
   wchar_t folder[MAX_PATH] = {};
   ::GetCurrentDirectoryW(static_cast<DWORD>(std::size(folder)), folder);
-  const std::string line = kvd::platform::NarrowUtf8(::GetCommandLineW()) + "\t" +
-                           kvd::platform::NarrowUtf8(folder) + "\n";
-  if (FILE* calls = _wfopen((self + L".calls").c_str(), L"ab")) {
-    std::fwrite(line.data(), 1, line.size(), calls);
-    std::fclose(calls);
-  }
+  fake::Record(std::wstring(::GetCommandLineW()) + L"\t" + folder);
   // A program that hangs: "<its own path>.hang" keeps it running until it is ended.
   if (::GetFileAttributesW((self + L".hang").c_str()) != INVALID_FILE_ATTRIBUTES) {
     ::Sleep(INFINITE);

@@ -22,30 +22,12 @@
 #include <vector>
 
 #include "platform/api/Text.h"
+#include "tools/fakes/FakeSupport.h"
 
 namespace {
 
-HMODULE g_self = nullptr;
-
-std::wstring OwnPath() {
-  std::wstring path(32768, L'\0');
-  path.resize(::GetModuleFileNameW(g_self, path.data(), static_cast<DWORD>(path.size())));
-  return path;
-}
-
-std::wstring Setting(const wchar_t* section, const wchar_t* key, const wchar_t* fallback) {
-  wchar_t value[1024] = {};
-  ::GetPrivateProfileStringW(section, key, fallback, value, 1024, (OwnPath() + L".ini").c_str());
-  return value;
-}
-
-void Record(const std::wstring& line) {
-  const std::string text = kvd::platform::NarrowUtf8(line) + "\n";
-  if (FILE* calls = _wfopen((OwnPath() + L".calls").c_str(), L"ab")) {
-    std::fwrite(text.data(), 1, text.size(), calls);
-    std::fclose(calls);
-  }
-}
+using fake::Record;
+using fake::Setting;
 
 bool SameText(const std::wstring& a, const std::wstring& b) {
   return kvd::platform::EqualsNoCase(a, b);
@@ -73,19 +55,7 @@ std::vector<BYTE> SmallBitmap() {
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 
-template <class Self>
-class RefCounted {
- public:
-  ULONG AddRefImpl() { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-  ULONG ReleaseImpl() {
-    const LONG left = InterlockedDecrement(&refs_);
-    if (left == 0) delete static_cast<Self*>(this);
-    return static_cast<ULONG>(left);
-  }
-
- private:
-  LONG refs_ = 1;
-};
+using fake::RefCounted;
 
 class Item;
 
@@ -374,37 +344,14 @@ class DeviceManager final : public IWiaDevMgr, public RefCounted<DeviceManager> 
   HRESULT WINAPI AddDeviceDlg(HWND, LONG) override { return E_NOTIMPL; }
 };
 
-class Factory final : public IClassFactory {
- public:
-  HRESULT WINAPI QueryInterface(REFIID riid, void** out) override {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-      *out = static_cast<IClassFactory*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  // A static object: its count does not matter.
-  ULONG WINAPI AddRef() override { return 2; }
-  ULONG WINAPI Release() override { return 1; }
-  HRESULT WINAPI CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
-    if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    auto* manager = new DeviceManager();
-    const HRESULT result = manager->QueryInterface(riid, out);
-    manager->Release();
-    return result;
-  }
-  HRESULT WINAPI LockServer(BOOL) override { return S_OK; }
-};
-
 #pragma GCC diagnostic pop
 
-Factory g_factory;
+fake::Factory<DeviceManager> g_factory;
 
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) g_self = instance;
+  if (reason == DLL_PROCESS_ATTACH) fake::g_self = instance;
   return TRUE;
 }
 
