@@ -17,6 +17,8 @@ class IModules {
   // GetSystemDirectoryW(buffer, chars): the length without the NUL, or the size needed with the
   // NUL when the buffer is too small, 0 on failure.
   virtual std::uint32_t GetSystemDirectory(wchar_t* buffer, std::uint32_t chars) = 0;
+  // GetWindowsDirectoryW(buffer, chars), answering as GetSystemDirectory.
+  virtual std::uint32_t GetWindowsDirectory(wchar_t* buffer, std::uint32_t chars) = 0;
   // LoadLibraryW(path): 0 on failure (ERROR_MOD_NOT_FOUND 126 for a missing file).
   virtual ModuleHandle LoadLibrary(const wchar_t* path) = 0;
   // GetProcAddress(module, name): 0 when the library does not export it (ERROR_PROC_NOT_FOUND).

@@ -10,6 +10,7 @@
 #include "platform/api/IServices.h"
 #include "platform/api/ISystem.h"
 #include "platform/api/ISystemFacts.h"
+#include "platform/api/ITwain.h"
 #include "platform/api/IWia.h"
 #include "platform/api/IWindowMessages.h"
 #include "platform/api/IXml.h"
@@ -43,6 +44,7 @@ struct Platform {
   IServices& services;
   IWia& wia;
   ICrocan& crocan;
+  ITwain& twain;
 };
 
 // Some ports of a platform replaced by others (a recorder, a manual clock, the real files under a
@@ -72,6 +74,7 @@ struct PortOverrides {
   IServices* services = nullptr;
   IWia* wia = nullptr;
   ICrocan* crocan = nullptr;
+  ITwain* twain = nullptr;
 };
 
 inline Platform Overridden(const Platform& base, const PortOverrides& with) {
@@ -101,7 +104,8 @@ inline Platform Overridden(const Platform& base, const PortOverrides& with) {
                   pick(with.gdi, base.gdi),
                   pick(with.services, base.services),
                   pick(with.wia, base.wia),
-                  pick(with.crocan, base.crocan)};
+                  pick(with.crocan, base.crocan),
+                  pick(with.twain, base.twain)};
 }
 
 }  // namespace kvd::platform

@@ -397,6 +397,11 @@ std::uint32_t SimModules::GetSystemDirectory(wchar_t* buffer, std::uint32_t char
   return CopyOrNeeded(kSystemFolder, buffer, chars);
 }
 
+std::uint32_t SimModules::GetWindowsDirectory(wchar_t* buffer, std::uint32_t chars) {
+  if (Faulted(calls_, errors_, "GetWindowsDirectory")) return 0;
+  return CopyOrNeeded(L"C:\\Windows", buffer, chars);
+}
+
 void SimModules::AddLibrary(const std::wstring& path, std::vector<std::string> exports) {
   files_.PutFile(path, {'M', 'Z'});
   std::lock_guard lock(mutex_);

@@ -126,6 +126,7 @@ class SimModules final : public platform::IModules {
   static constexpr const wchar_t* kSystemFolder = L"C:\\Windows\\system32";
 
   std::uint32_t GetSystemDirectory(wchar_t* buffer, std::uint32_t chars) override;
+  std::uint32_t GetWindowsDirectory(wchar_t* buffer, std::uint32_t chars) override;
   platform::ModuleHandle LoadLibrary(const wchar_t* path) override;
   platform::ProcAddress GetProcAddress(platform::ModuleHandle module, const char* name) override;
   bool FreeLibrary(platform::ModuleHandle module) override;

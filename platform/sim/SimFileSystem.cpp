@@ -864,6 +864,17 @@ void SimFileSystem::Remove(std::wstring_view path) {
   found.parent->children.erase(platform::ToLowerOrdinal(found.node->name));
 }
 
+void SimFileSystem::SetWriteTime(std::wstring_view path, platform::FileTime written) {
+  std::lock_guard lock(mutex_);
+  const Parsed parsed = ParseLocked(path);
+  const Found found =
+      parsed.error != 0 ? Found{parsed.error, nullptr, nullptr} : FindLocked(parsed.parts);
+  if (found.error != 0 || !found.node) {
+    throw std::invalid_argument("sim file system: no such file");
+  }
+  found.node->written = written;
+}
+
 std::optional<std::vector<std::uint8_t>> SimFileSystem::GetFile(std::wstring_view path) const {
   std::lock_guard lock(mutex_);
   const Parsed parsed = ParseLocked(path);

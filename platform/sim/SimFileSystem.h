@@ -68,6 +68,7 @@ class SimFileSystem final : public platform::IFileSystem {
   // for the program files) or on 32-bit Windows (one "Program Files").
   void SetWow64(bool wow64);
   void Remove(std::wstring_view path);  // a file, or a folder with everything in it
+  void SetWriteTime(std::wstring_view path, platform::FileTime written);
   std::optional<std::vector<std::uint8_t>> GetFile(std::wstring_view path) const;
   bool Exists(std::wstring_view path) const;
   // Creating, deleting or opening for writing anything inside the folder (at any depth)

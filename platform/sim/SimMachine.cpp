@@ -54,7 +54,7 @@ constexpr std::string_view kFailable[] = {
     "GetDevNodeStatus", "LocateRootDevNode", "ReenumerateDevNode", "SetPropertyChangeParams",
     "CallClassInstaller", "GetDeviceInstallFlags",
     // IModules
-    "GetSystemDirectory", "LoadLibrary", "GetProcAddress", "FreeLibrary",
+    "GetSystemDirectory", "GetWindowsDirectory", "LoadLibrary", "GetProcAddress", "FreeLibrary",
     // IServices
     "OpenSCManager", "OpenService", "QueryServiceConfig", "ChangeServiceConfig",
     "QueryServiceStatus", "StartService", "CloseServiceHandle",
@@ -64,6 +64,9 @@ constexpr std::string_view kFailable[] = {
     "GetScannerCapabilities", "GetBufferInfo", "InitializeScanner", "ResetScanner",
     "SetScannerParameters", "SetGammaTable", "StartScan", "StopScan", "ReadScan", "ReadScanData",
     "ExtensionCall", "GetADFScannerCapabilities", "ADFPaperFeed", "ADFIsReady",
+    // ITwain: the library, and the triplets by the data they carry
+    "TwainLoadLibrary", "DsmParent", "DsmIdentity", "DsmUserInterface", "DsmProcessEvent",
+    "DsmStatus", "DsmImageInfo", "DsmNativeTransfer", "DsmPendingTransfers",
     // ISockets (inet_addr cannot fail), IIcmp
     "WSAStartup", "WSACleanup", "gethostbyname", "gethostbyaddr", "IcmpCreateFile", "IcmpSendEcho",
     "IcmpCloseHandle",
@@ -100,11 +103,12 @@ SimMachine::SimMachine()
       services_(calls_, errors_),
       wia_(calls_),
       crocan_(calls_),
+      twain_(calls_, clock_, files_),
       windows_(calls_, errors_, clock_),
-      ports_{registry_,  files_,   environment_, process_,  clock_,    debug_,
-             errors_,    sync_,    xml_,         system_,   security_, shell_,
-             installer_, network_, windows_,     ini_,      devices_,  modules_,
-             sockets_,   icmp_,    gdi_,         services_, wia_,      crocan_} {
+      ports_{registry_, files_, environment_, process_,  clock_,   debug_,     errors_,
+             sync_,     xml_,   system_,      security_, shell_,   installer_, network_,
+             windows_,  ini_,   devices_,     modules_,  sockets_, icmp_,      gdi_,
+             services_, wia_,   crocan_,      twain_} {
   // The executable is a file like any other: it can be searched for, opened and read.
   files_.PutFile(process_.ModulePath(), {'M', 'Z'});
   system_.FollowWow64([this](bool wow64) { files_.SetWow64(wow64); });

@@ -16,6 +16,7 @@
 #include "platform/sim/SimSync.h"
 #include "platform/sim/SimSystem.h"
 #include "platform/sim/SimSystemFacts.h"
+#include "platform/sim/SimTwain.h"
 #include "platform/sim/SimWia.h"
 #include "platform/sim/SimWindows.h"
 #include "platform/sim/SimXml.h"
@@ -60,6 +61,7 @@ class SimMachine {
   SimServices& Services() { return services_; }
   SimWia& Wia() { return wia_; }
   SimCrocan& Crocan() { return crocan_; }
+  SimTwain& Twain() { return twain_; }
 
   // The n-th call (1 = the next one) from now of the port method named `method` (its name in
   // the interface: "OpenKeyEx", "CreateFile", "WaitForSingleObject", ...) fails with `code`:
@@ -105,6 +107,7 @@ class SimMachine {
   SimServices services_;
   SimWia wia_;
   SimCrocan crocan_;
+  SimTwain twain_;
   // Last of the sub-objects, so that its UI thread has ended before anything a handler may use
   // is destroyed.
   SimWindows windows_;

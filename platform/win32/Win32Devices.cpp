@@ -20,6 +20,7 @@
 #include <vector>
 
 #undef GetSystemDirectory
+#undef GetWindowsDirectory
 #undef LoadLibrary
 
 namespace kvd::platform::win32 {
@@ -196,6 +197,10 @@ std::uint32_t Win32Devices::ReenumerateDevNode(DevInst devInst, std::uint32_t fl
 
 std::uint32_t Win32Modules::GetSystemDirectory(wchar_t* buffer, std::uint32_t chars) {
   return GetSystemDirectoryW(buffer, chars);
+}
+
+std::uint32_t Win32Modules::GetWindowsDirectory(wchar_t* buffer, std::uint32_t chars) {
+  return GetWindowsDirectoryW(buffer, chars);
 }
 
 ModuleHandle Win32Modules::LoadLibrary(const wchar_t* path) {

@@ -308,9 +308,39 @@ class Win32Crocan final : public ICrocan {
   void Release(CrocanObject object) override;
 };
 
+class Win32Twain final : public ITwain {
+ public:
+  TwainLibrary LoadLibrary(const wchar_t* path, bool* hasEntry) override;
+  void FreeLibrary(TwainLibrary library) override;
+  std::uint16_t Parent(TwainLibrary library, TwIdentity& app, std::uint16_t msg,
+                       WindowHandle parent) override;
+  std::uint16_t Identity(TwainLibrary library, TwIdentity& app, std::uint16_t msg,
+                         TwIdentity& source) override;
+  std::uint16_t UserInterface(TwainLibrary library, TwIdentity& app, TwIdentity& source,
+                              std::uint16_t msg, bool showUi, bool modalUi,
+                              WindowHandle parent) override;
+  std::uint16_t ProcessEvent(TwainLibrary library, TwIdentity& app, TwIdentity& source,
+                             const ThreadMessage& message, std::uint16_t* twMessage) override;
+  std::uint16_t Status(TwainLibrary library, TwIdentity& app, TwIdentity* source,
+                       std::uint16_t* conditionCode) override;
+  std::uint16_t ImageInfo(TwainLibrary library, TwIdentity& app, TwIdentity& source) override;
+  std::uint16_t NativeTransfer(TwainLibrary library, TwIdentity& app, TwIdentity& source,
+                               TwainImage* image) override;
+  std::uint16_t PendingTransfers(TwainLibrary library, TwIdentity& app, TwIdentity& source,
+                                 std::uint16_t msg, std::uint16_t* count) override;
+  void FreeImage(TwainImage image) override;
+  std::wstring AnsiToWide(const std::string& text) override;
+  WindowHandle CreateParentWindow() override;
+  void DestroyWindow(WindowHandle window) override;
+  void SetWindowZOrder(WindowHandle window, bool bottom) override;
+  MessageWait GetMessage(ThreadMessage* message, std::uint32_t timeoutMs) override;
+  void DispatchMessage(const ThreadMessage& message) override;
+};
+
 class Win32Modules final : public IModules {
  public:
   std::uint32_t GetSystemDirectory(wchar_t* buffer, std::uint32_t chars) override;
+  std::uint32_t GetWindowsDirectory(wchar_t* buffer, std::uint32_t chars) override;
   ModuleHandle LoadLibrary(const wchar_t* path) override;
   ProcAddress GetProcAddress(ModuleHandle module, const char* name) override;
   bool FreeLibrary(ModuleHandle module) override;
@@ -380,6 +410,7 @@ class Win32Platform {
   Win32Services services_;
   Win32Wia wia_;
   Win32Crocan crocan_;
+  Win32Twain twain_;
   Platform ports_;
 };
 

@@ -70,6 +70,9 @@ static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W ca
 #undef GetPrivateProfileSection
 #undef LoadLibrary
 #undef GetSystemDirectory
+#undef GetWindowsDirectory
+#undef GetMessage
+#undef DispatchMessage
 #undef CreateFont
 #undef EnumFontFamiliesEx
 #undef ShellExecute

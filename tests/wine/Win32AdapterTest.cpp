@@ -457,5 +457,52 @@ TEST(Win32ClockTest, CalendarTimeIsTheSystemLocalTime) {
                                            << now.hour << ":" << now.minute << ":" << now.second;
 }
 
+// The source manager of the Windows folder through DSM_Entry with the standard's structures:
+// the manager opens for a window of this thread, lists the sources Wine installs with its texts
+// at the standard's offsets, and closes again.
+TEST_F(Win32AdapterTest, TheTwainSourceManagerOpensListsAndCloses) {
+  ITwain& twain = ports().twain;
+  wchar_t windows[MAX_PATH] = {};
+  ASSERT_GT(ports().modules.GetWindowsDirectory(windows, MAX_PATH), 0u);
+  bool hasEntry = false;
+  const TwainLibrary library =
+      twain.LoadLibrary((std::wstring(windows) + L"\\twain_32.dll").c_str(), &hasEntry);
+  ASSERT_NE(library, 0u);
+  EXPECT_TRUE(hasEntry);
+  // A message-only window: this suite runs without a display.
+  HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 10, 10, HWND_MESSAGE, nullptr,
+                                  nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  TwIdentity app;
+  app.majorNum = 1;
+  app.language = twain::TWLG_ENGLISH_USA;
+  app.country = twain::TWCY_INDIA;
+  app.protocolMajor = 2;
+  app.supportedGroups = twain::DG_CONTROL | twain::DG_IMAGE;
+  app.manufacturer = "Quvari";
+  app.productFamily = "Quvari";
+  app.productName = "Kavid";
+  EXPECT_EQ(twain.Parent(library, app, twain::MSG_OPENDSM, reinterpret_cast<WindowHandle>(window)),
+            twain::TWRC_SUCCESS);
+  EXPECT_EQ(app.productName, "Kavid");  // read back unchanged
+  // Wine's own sources (its gphoto2 and sane sources): their texts where the standard puts them,
+  // then the end of the list.
+  std::vector<std::string> products;
+  TwIdentity source;
+  std::uint16_t code = twain.Identity(library, app, twain::MSG_GETFIRST, source);
+  for (int i = 0; code == twain::TWRC_SUCCESS && i < 20; ++i) {
+    products.push_back(source.productName);
+    EXPECT_EQ(source.manufacturer, "The Wine Team") << source.productName;
+    code = twain.Identity(library, app, twain::MSG_GETNEXT, source);
+  }
+  EXPECT_EQ(code, twain::TWRC_ENDOFLIST);
+  EXPECT_NE(std::find(products.begin(), products.end(), "GPhoto2 Camera"), products.end());
+  EXPECT_EQ(twain.Parent(library, app, twain::MSG_CLOSEDSM, reinterpret_cast<WindowHandle>(window)),
+            twain::TWRC_SUCCESS);
+  twain.FreeLibrary(library);
+  ::DestroyWindow(window);
+  EXPECT_EQ(twain.AnsiToWide("Quvari TWAIN"), L"Quvari TWAIN");
+}
+
 }  // namespace
 }  // namespace kvd::platform::win32
