@@ -297,6 +297,7 @@ int CKVDTWAINDetectionIssue::Converse(const _DeviceDetails& device, const std::w
     // The user chooses: the watchdog must not take the time spent in the dialog for silence.
     SignalListen();
     std::vector<std::wstring> names;
+    names.reserve(candidates.size());
     for (const TwIdentity& source : candidates)
       names.push_back(twain.AnsiToWide(source.productName));
     const std::optional<std::size_t> picked =

@@ -22,6 +22,7 @@
 #define IDD_PARENT 164
 #define IDR_SIMULATION_MENU 166
 #define IDD_INSTRUCTION 175
+#define IDD_TWAIN_SOURCE 177
 
 // Controls.
 #define IDC_PROGRESS 1000
@@ -35,6 +36,8 @@
 #define IDC_BTN_RETEST 1028
 #define IDC_ABOUT_TEXT 1033
 #define IDC_INSTRUCTION_TEXT 1039
+#define IDC_SOURCE_LIST 1035
+#define IDC_SOURCE_SELECT 1042
 #define IDC_STATIC_ICON -1
 
 // Commands of the system menu and of the tester's hidden menu.

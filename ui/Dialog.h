@@ -93,6 +93,8 @@ class IDialogView {
   virtual void Redraw() = 0;
   // SetFocus on the window itself, or on one of its controls.
   virtual void SetFocus() = 0;
+  // SetWindowPos(HWND_TOP), neither moved nor sized.
+  virtual void BringToTop() = 0;
   virtual void SetItemFocus(int id) = 0;
 
   virtual void SetItemText(int id, const std::wstring& text) = 0;
@@ -122,6 +124,12 @@ class IDialogView {
   // LVM_SETIMAGELIST (small images) and a row's picture (LVIF_IMAGE of column 0).
   virtual void ListSetImageList(int id, ImageListHandle images) = 0;
   virtual void ListSetItemImage(int id, int row, int image) = 0;
+
+  // List-box messages: LB_ADDSTRING (the new entry's index, -1 on failure), LB_SETCURSEL,
+  // LB_GETCURSEL (-1 without a selection).
+  virtual int ListBoxAddString(int id, const std::wstring& text) = 0;
+  virtual void ListBoxSetCurSel(int id, int index) = 0;
+  virtual int ListBoxGetCurSel(int id) const = 0;
 
   // Rich-edit messages: read-only with link, mouse, key and scroll notifications; empty; text
   // appended at the end with or without the link effect (EM_SETSEL to the end, EM_SETCHARFORMAT

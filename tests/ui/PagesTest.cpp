@@ -29,6 +29,7 @@
 #include "ui/KVDParent.h"
 #include "ui/KvdDiagnoseDlg.h"
 #include "ui/PrgrsDlg.h"
+#include "ui/TwainSourceDlg.h"
 #include "ui/WiaProgressDlg.h"
 #include "ui/sim/SimUi.h"
 
@@ -71,6 +72,7 @@ const std::vector<Text> kTexts = {
     {"INSTRUCTION4", "four"},
     {"INSTRUCTION5", "five"},
     {"SCANNING_TITLE", "Scanning"},
+    {"TWAIN_SELECT_SOURCE", "Select Your Scanner"},
 };
 
 void PutStrings(kvd::sim::SimMachine& sim, const std::vector<Text>& texts) {
@@ -1021,6 +1023,46 @@ TEST_F(SmallDialogs, AnInstructionPictureThatDoesNotDecodeLeavesThePlainBackgrou
   EXPECT_EQ(dialog.Picture(), 0u);
   ui_.Click(Page(IDD_INSTRUCTION), ui::IdCancel);
   modal.join();
+}
+
+// The TWAIN check's choice of a data source: the names in order, the first chosen, Select with a
+// row and without one, and Cancel.
+TEST_F(SmallDialogs, TheTwainSourceSelection) {
+  struct Case {
+    const char* name;
+    int row;  // chosen before the click; -2 leaves the first chosen, -1 chooses none
+    int button;
+    int result;
+    std::optional<std::size_t> selected;
+  };
+  const Case cases[] = {
+      {"the first, as offered", -2, IDC_SOURCE_SELECT, ui::IdOk, 0},
+      {"another one", 1, IDC_SOURCE_SELECT, ui::IdOk, 1},
+      {"none chosen: as Cancel", -1, IDC_SOURCE_SELECT, ui::IdCancel, std::nullopt},
+      {"Cancel", 1, ui::IdCancel, ui::IdCancel, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CTwainSourceSelectionDialog dialog(ui_, {L"First TWAIN", L"Second TWAIN"});
+    int result = 0;
+    std::thread modal([&] { result = ui_.DoModal(dialog, 0); });
+    WaitFor([&] {
+      const auto shown = ui_.WindowsOf(IDD_TWAIN_SOURCE);
+      return !shown.empty() && ui_.State(shown[0]).initialised;
+    });
+    const WindowHandle window = Page(IDD_TWAIN_SOURCE);
+    const auto state = ui_.State(window);
+    EXPECT_EQ(state.text, L"Select Your Scanner");
+    EXPECT_EQ(state.lists.at(IDC_SOURCE_LIST).rows,
+              (std::vector<std::vector<std::wstring>>{{L"First TWAIN"}, {L"Second TWAIN"}}));
+    EXPECT_EQ(state.lists.at(IDC_SOURCE_LIST).selectionMark, 0);
+    EXPECT_EQ(state.raised, 1);
+    if (c.row != -2) ui_.SelectRow(window, IDC_SOURCE_LIST, c.row);
+    ui_.Click(window, c.button);
+    modal.join();
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(dialog.Selected(), c.selected);
+  }
 }
 
 // The WIA transfer's progress window: modal on a thread of its own, its owner told its handle,

@@ -214,6 +214,28 @@ class SimUi::View final : public IDialogView {
       return it != s.lists.end() ? it->second.selectionMark : -1;
     });
   }
+  void BringToTop() override {
+    Write([&](WindowState& s) { ++s.raised; });
+  }
+  // A list box is a list of one column here: its entries are rows, its selection the mark.
+  int ListBoxAddString(int id, const std::wstring& text) override {
+    int index = -1;
+    Write([&](WindowState& s) {
+      auto& list = s.lists[id];
+      list.rows.push_back({text});
+      list.images.push_back(kNoImage);
+      index = static_cast<int>(list.rows.size()) - 1;
+    });
+    return index;
+  }
+  void ListBoxSetCurSel(int id, int index) override {
+    Write([&](WindowState& s) {
+      auto& list = s.lists[id];
+      list.selectionMark =
+          index >= 0 && static_cast<std::size_t>(index) < list.rows.size() ? index : -1;
+    });
+  }
+  int ListBoxGetCurSel(int id) const override { return ListGetSelectionMark(id); }
   void ProgressSetRange(int id, int low, int high) override {
     Write([&](WindowState& s) {
       s.controls[id].progressLow = low;

@@ -68,6 +68,7 @@ class SimUi final : public IUiToolkit {
     IconHandle smallIcon = 0;
     int bigIconSets = 0;
     int redraws = 0;
+    int raised = 0;     // BringToTop calls
     int focusItem = 0;  // the control with the focus; 0 is the window itself
     std::map<int, Control> controls;
     std::map<int, ListState> lists;

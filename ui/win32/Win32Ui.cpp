@@ -256,6 +256,22 @@ class Win32DialogView final : public IDialogView {
   int ListGetSelectionMark(int id) const override {
     return Item(id) != nullptr ? static_cast<int>(Send(id, LVM_GETSELECTIONMARK, 0, 0)) : -1;
   }
+  void BringToTop() override {
+    ::SetWindowPos(window_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  }
+  int ListBoxAddString(int id, const std::wstring& text) override {
+    if (Item(id) == nullptr) return -1;
+    const LRESULT index = Send(id, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    return index == LB_ERR || index == LB_ERRSPACE ? -1 : static_cast<int>(index);
+  }
+  void ListBoxSetCurSel(int id, int index) override {
+    Send(id, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  }
+  int ListBoxGetCurSel(int id) const override {
+    if (Item(id) == nullptr) return -1;
+    const LRESULT index = Send(id, LB_GETCURSEL, 0, 0);
+    return index == LB_ERR ? -1 : static_cast<int>(index);
+  }
   void ProgressSetRange(int id, int low, int high) override {
     Send(id, PBM_SETRANGE, 0, MAKELPARAM(low, high));
   }
