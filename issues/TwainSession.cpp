@@ -55,27 +55,28 @@ int CTwainSession::InitializeTwain(const std::wstring& path) {
   return 0;
 }
 
-// Every triplet: none without the library and its entry, an exception is a failure.
-#define KVD_TWAIN_CALL(toSource, call)                                         \
-  [&]() -> std::uint16_t {                                                     \
-    if (m_hLibrary == 0 || !m_bHasEntry) return Keep(tw::TWRC_FAILURE, false); \
-    try {                                                                      \
-      return Keep(call, toSource);                                             \
-    } catch (const std::exception&) {                                          \
-      return Keep(tw::TWRC_FAILURE, false);                                    \
-    }                                                                          \
-  }()
+template <class Call>
+std::uint16_t CTwainSession::Triplet(bool toSource, Call&& call) {
+  if (m_hLibrary == 0 || !m_bHasEntry) return Keep(tw::TWRC_FAILURE, false);
+  try {
+    return Keep(call(), toSource);
+  } catch (const std::exception&) {
+    return Keep(tw::TWRC_FAILURE, false);
+  }
+}
 
 bool CTwainSession::OpenDsm(kvd::platform::WindowHandle parent) {
   m_hParent = parent;
-  m_bDsmOpen = KVD_TWAIN_CALL(false, m_twain.Parent(m_hLibrary, m_appIdentity, tw::MSG_OPENDSM,
-                                                    m_hParent)) == tw::TWRC_SUCCESS;
+  m_bDsmOpen = Triplet(false, [&] {
+                 return m_twain.Parent(m_hLibrary, m_appIdentity, tw::MSG_OPENDSM, m_hParent);
+               }) == tw::TWRC_SUCCESS;
   return m_bDsmOpen;
 }
 
 void CTwainSession::CloseDsm() {
   if (!m_bDsmOpen) return;
-  KVD_TWAIN_CALL(false, m_twain.Parent(m_hLibrary, m_appIdentity, tw::MSG_CLOSEDSM, m_hParent));
+  Triplet(false,
+          [&] { return m_twain.Parent(m_hLibrary, m_appIdentity, tw::MSG_CLOSEDSM, m_hParent); });
   m_bDsmOpen = false;
 }
 
@@ -86,7 +87,7 @@ std::vector<TwIdentity> CTwainSession::Sources() {
   // A manager that never says "end of list" still has a finite number of sources.
   for (int i = 0; i < 1000; ++i) {
     source = TwIdentity{};
-    if (KVD_TWAIN_CALL(false, m_twain.Identity(m_hLibrary, m_appIdentity, msg, source)) !=
+    if (Triplet(false, [&] { return m_twain.Identity(m_hLibrary, m_appIdentity, msg, source); }) !=
         tw::TWRC_SUCCESS) {
       break;
     }
@@ -98,28 +99,34 @@ std::vector<TwIdentity> CTwainSession::Sources() {
 
 bool CTwainSession::OpenSource(const TwIdentity& source) {
   m_sourceIdentity = source;
-  m_bSourceOpen = KVD_TWAIN_CALL(false, m_twain.Identity(m_hLibrary, m_appIdentity, tw::MSG_OPENDS,
-                                                         m_sourceIdentity)) == tw::TWRC_SUCCESS;
+  m_bSourceOpen =
+      Triplet(false, [&] {
+        return m_twain.Identity(m_hLibrary, m_appIdentity, tw::MSG_OPENDS, m_sourceIdentity);
+      }) == tw::TWRC_SUCCESS;
   return m_bSourceOpen;
 }
 
 bool CTwainSession::EnableSource() {
   if (!m_bSourceOpen) return false;
-  m_bEnabled = KVD_TWAIN_CALL(true, m_twain.UserInterface(m_hLibrary, m_appIdentity,
-                                                          m_sourceIdentity, tw::MSG_ENABLEDS, false,
-                                                          false, m_hParent)) == tw::TWRC_SUCCESS;
+  m_bEnabled = Triplet(true, [&] {
+                 return m_twain.UserInterface(m_hLibrary, m_appIdentity, m_sourceIdentity,
+                                              tw::MSG_ENABLEDS, false, false, m_hParent);
+               }) == tw::TWRC_SUCCESS;
   return m_bEnabled;
 }
 
 void CTwainSession::CloseSource() {
   if (m_bEnabled) {
-    KVD_TWAIN_CALL(true, m_twain.UserInterface(m_hLibrary, m_appIdentity, m_sourceIdentity,
-                                               tw::MSG_DISABLEDS, true, false, m_hParent));
+    Triplet(true, [&] {
+      return m_twain.UserInterface(m_hLibrary, m_appIdentity, m_sourceIdentity, tw::MSG_DISABLEDS,
+                                   true, false, m_hParent);
+    });
     m_bEnabled = false;
   }
   if (m_bSourceOpen) {
-    KVD_TWAIN_CALL(false,
-                   m_twain.Identity(m_hLibrary, m_appIdentity, tw::MSG_CLOSEDS, m_sourceIdentity));
+    Triplet(false, [&] {
+      return m_twain.Identity(m_hLibrary, m_appIdentity, tw::MSG_CLOSEDS, m_sourceIdentity);
+    });
     m_bSourceOpen = false;
   }
 }
@@ -130,25 +137,33 @@ CTwainSession::LoopEnd CTwainSession::Transfer() {
   // Each transfer ends the source's count of pending ones or fails; a source that keeps
   // announcing more is still bounded.
   for (int i = 0; i < 1000; ++i) {
-    if (KVD_TWAIN_CALL(true, m_twain.ImageInfo(m_hLibrary, m_appIdentity, m_sourceIdentity)) !=
-        tw::TWRC_SUCCESS) {
+    if (Triplet(true, [&] {
+          return m_twain.ImageInfo(m_hLibrary, m_appIdentity, m_sourceIdentity);
+        }) != tw::TWRC_SUCCESS) {
       KVD_LOG(kind::Debug, L"The image information cannot be had: the transfers are reset.");
-      KVD_TWAIN_CALL(true, m_twain.PendingTransfers(m_hLibrary, m_appIdentity, m_sourceIdentity,
-                                                    tw::MSG_RESET, &count));
+      Triplet(true, [&] {
+        return m_twain.PendingTransfers(m_hLibrary, m_appIdentity, m_sourceIdentity, tw::MSG_RESET,
+                                        &count);
+      });
       return LoopEnd::Failed;
     }
     kvd::platform::TwainImage image = 0;
-    const std::uint16_t transferred = KVD_TWAIN_CALL(
-        true, m_twain.NativeTransfer(m_hLibrary, m_appIdentity, m_sourceIdentity, &image));
+    const std::uint16_t transferred = Triplet(true, [&] {
+      return m_twain.NativeTransfer(m_hLibrary, m_appIdentity, m_sourceIdentity, &image);
+    });
     if (transferred == tw::TWRC_FAILURE || transferred == tw::TWRC_CANCEL) {
-      KVD_TWAIN_CALL(true, m_twain.PendingTransfers(m_hLibrary, m_appIdentity, m_sourceIdentity,
-                                                    tw::MSG_RESET, &count));
+      Triplet(true, [&] {
+        return m_twain.PendingTransfers(m_hLibrary, m_appIdentity, m_sourceIdentity, tw::MSG_RESET,
+                                        &count);
+      });
       return transferred == tw::TWRC_CANCEL ? LoopEnd::Cancelled : LoopEnd::Failed;
     }
     if (image != 0) m_twain.FreeImage(image);
-    if (KVD_TWAIN_CALL(true, m_twain.PendingTransfers(m_hLibrary, m_appIdentity, m_sourceIdentity,
-                                                      tw::MSG_ENDXFER, &count)) !=
-            tw::TWRC_SUCCESS ||
+    if (Triplet(true,
+                [&] {
+                  return m_twain.PendingTransfers(m_hLibrary, m_appIdentity, m_sourceIdentity,
+                                                  tw::MSG_ENDXFER, &count);
+                }) != tw::TWRC_SUCCESS ||
         count == 0) {
       return LoopEnd::Transferred;
     }
@@ -169,8 +184,9 @@ CTwainSession::LoopEnd CTwainSession::RunMessageLoop(std::uint32_t limitMs) {
     m_nLastReturnCode = tw::TWRC_NOTDSEVENT;
     std::uint16_t event = 0;
     if (m_bEnabled) {
-      KVD_TWAIN_CALL(
-          true, m_twain.ProcessEvent(m_hLibrary, m_appIdentity, m_sourceIdentity, message, &event));
+      Triplet(true, [&] {
+        return m_twain.ProcessEvent(m_hLibrary, m_appIdentity, m_sourceIdentity, message, &event);
+      });
     }
     const bool sourceMessage = m_nLastReturnCode != tw::TWRC_NOTDSEVENT;
     if (event == tw::MSG_XFERREADY) return Transfer();

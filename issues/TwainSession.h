@@ -52,6 +52,9 @@ class CTwainSession {
  private:
   // A triplet's return code kept, and the condition code read after a failing one.
   std::uint16_t Keep(std::uint16_t returnCode, bool toSource);
+  // Every triplet: none without the library and its entry; an exception is a failure.
+  template <class Call>
+  std::uint16_t Triplet(bool toSource, Call&& call);
   // The pending transfers of a ready source; Failed or Cancelled when one did not complete.
   LoopEnd Transfer();
 
