@@ -4,7 +4,8 @@
 # "CrocanCLSID" names the scanner class, the whole flatbed scan through real COM activation and
 # calls by slot, the row passed after the settling wait; then a scanner whose StartScan fails with
 # the network-busy status: the row failed with its text and buttons, the lock and the session
-# given back. Runs under an X server.
+# given back; then a scan that hangs in its read, which the watchdog reports. Runs under an X
+# server.
 #   tests/e2e/kavid_driver.sh <kavid.exe> <work folder> <kvd_scenario_install> <kvd_ui_driver.exe>
 #                             <crocanfake.dll>
 set -euo pipefail
@@ -91,6 +92,24 @@ done
 [ "$(calls | tail -n 3)" = $'StartScan\nUnlockScanner\nCloseScannerSession' ] ||
   fail "after the failed start the components got <$(calls | tail -n 3)>"
 
+# A scanner that stops answering in the middle of the scan: the watchdog's 80 seconds and its
+# text, and the program still closable, the hung worker left behind.
+configure 'hang=ReadScan'
+drv click "$host" 1028
+for _ in $(seq 1 100); do grep -q '^ReadScan ' <(calls) && break; sleep 0.3; done
+grep -q '^ReadScan ' <(calls) || fail "the scan never read: <$(calls)>"
+hung_from=$(date +%s)
+for _ in $(seq 1 1100); do
+  [ "$(drv richedit-text "$host" 1041)" = "$(kvd_text SCANER_NOT_RESPONDING_ERR)" ] && break
+  sleep 0.1
+done
+waited=$(( $(date +%s) - hung_from ))
+[ "$(drv richedit-text "$host" 1041)" = "$(kvd_text SCANER_NOT_RESPONDING_ERR)" ] ||
+  fail "the hung scan gave <$(drv richedit-text "$host" 1041)> after $waited s"
+[ "$waited" -ge 60 ] || fail "the watchdog fired after $waited s"
+[ "$(driver_row)" = 1 ] || fail "the hung driver row is marked <$(driver_row)>"
+echo "figure: the watchdog reported the hung driver scan $waited s after its first read"
+
 drv click "$host" 1006 >/dev/null 2>&1 || true
 kvd_wait_exit 20000
 [ "$kavid_rc" = 0 ] || fail "kavid.exe ended with $kavid_rc"
@@ -98,7 +117,10 @@ kvd_temp_folders
 log="$(iconv -f UTF-16LE -t UTF-8 "$temp_unix/qv_kvd.log" 2>/dev/null | tr -d '\r' || true)"
 grep -q 'Crocan Scan OK' <<<"$log" || fail "the log has no passed driver check"
 grep -q 'Failed to StartScan.Error Code: 18' <<<"$log" || fail "the log has no failed start"
-errors="$(kvd_error_records <<<"$log")"
+# The hung scan's worker is left behind at exit, and says so.
+errors="$(kvd_error_records <<<"$log" |
+  grep -v -E '(A check does not end: the program ends without it\.|[0-9]+ threads? still runs? at exit \(a check does not return\): left behind\.) *$' ||
+  true)"
 [ -z "$errors" ] || fail "error records: $errors"
 [ "$status" = 0 ] && echo "PASS: kavid_driver"
 exit "$status"
