@@ -29,8 +29,7 @@ int CKVDPlaceholderIssue::Diagnose(const _DeviceDetails&) {
   m_nButtons = button::Skip | button::Navigation;
   m_strMessage = m_strName;
   m_nErrorCode = 0;
-  const kvd::platform::SyncHandle listen = g_hListenEvent.load();
-  if (m_bWatched && listen != 0) m_platform.sync.SetEvent(listen);
+  if (m_bWatched) SignalListenEvent(m_platform.sync);
   return kNotBuilt;
 }
 

@@ -121,10 +121,7 @@ CKVDDriverIssue::CKVDDriverIssue(kvd::platform::Platform& platform, Repair repai
   m_strName = GlobalLag.GetString(L"DRIVER");
 }
 
-void CKVDDriverIssue::SignalListen() {
-  const kvd::platform::SyncHandle listen = g_hListenEvent.load();
-  if (listen != 0) m_platform.sync.SetEvent(listen);
-}
+void CKVDDriverIssue::SignalListen() { SignalListenEvent(m_platform.sync); }
 
 void CKVDDriverIssue::Progress(int percent) {
   if (m_hNotifyWnd == 0) return;

@@ -53,10 +53,7 @@ CKVDTWAINDetectionIssue::CKVDTWAINDetectionIssue(kvd::platform::Platform& platfo
 
 int CKVDTWAINDetectionIssue::Fix(const _DeviceDetails&, int) { return 0; }
 
-void CKVDTWAINDetectionIssue::SignalListen() {
-  const kvd::platform::SyncHandle listen = g_hListenEvent.load();
-  if (listen != 0) m_platform.sync.SetEvent(listen);
-}
+void CKVDTWAINDetectionIssue::SignalListen() { SignalListenEvent(m_platform.sync); }
 
 std::wstring CKVDTWAINDetectionIssue::WindowsFolder() {
   constexpr std::uint32_t kChars = 32768;

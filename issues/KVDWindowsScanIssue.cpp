@@ -35,10 +35,7 @@ CKVDWindowsScanIssue::CKVDWindowsScanIssue(kvd::platform::Platform& platform, Wi
   m_strName = GlobalLag.GetString(L"WIA");
 }
 
-void CKVDWindowsScanIssue::SignalListen() {
-  const kvd::platform::SyncHandle listen = g_hListenEvent.load();
-  if (listen != 0) m_platform.sync.SetEvent(listen);
-}
+void CKVDWindowsScanIssue::SignalListen() { SignalListenEvent(m_platform.sync); }
 
 int CKVDWindowsScanIssue::Fix(const _DeviceDetails&, int) {
   KVD_SCOPE(L"CKVDWindowsScanIssue::Fix");

@@ -44,10 +44,7 @@ class Held {
 class ListenOnExit {
  public:
   explicit ListenOnExit(kvd::platform::Platform& platform) : m_platform(platform) {}
-  ~ListenOnExit() {
-    const kvd::platform::SyncHandle listen = g_hListenEvent.load();
-    if (listen != 0) m_platform.sync.SetEvent(listen);
-  }
+  ~ListenOnExit() { SignalListenEvent(m_platform.sync); }
   ListenOnExit(const ListenOnExit&) = delete;
   ListenOnExit& operator=(const ListenOnExit&) = delete;
 

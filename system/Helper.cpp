@@ -16,6 +16,11 @@ KVD_TRACE_SOURCE();
 std::atomic<bool> g_bVista{false};
 std::atomic<bool> g_bWin7{false};
 std::atomic<kvd::platform::SyncHandle> g_hListenEvent{0};
+
+void SignalListenEvent(kvd::platform::ISync& sync) {
+  const kvd::platform::SyncHandle listen = g_hListenEvent.load();
+  if (listen != 0) sync.SetEvent(listen);
+}
 std::atomic<kvd::platform::WindowHandle> g_hWatchTarget{0};
 
 namespace {

@@ -21,6 +21,8 @@ extern std::atomic<bool> g_bWin7;
 // diagnosis page; none until the host window sets it).
 extern std::atomic<kvd::platform::SyncHandle> g_hListenEvent;
 extern std::atomic<kvd::platform::WindowHandle> g_hWatchTarget;
+// Sets "Listen_Event" when it exists: a watched conversation with the device has ended.
+void SignalListenEvent(kvd::platform::ISync& sync);
 
 // Questions about the operating system, the maker's suite and the device's driver values.
 // Holds nothing but the ports it asks through.

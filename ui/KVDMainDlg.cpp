@@ -22,7 +22,7 @@ bool CKVDMainDlg::OnInitDialog() {
   auto& ports = m_app.Ports();
   if (m_app.m_pDiagMgr) m_app.m_pDiagMgr->SetHandle(GetSafeHwnd());
   // The enumeration thread waits for this page before it reports.
-  if (g_hListenEvent.load() != 0) ports.sync.SetEvent(g_hListenEvent.load());
+  SignalListenEvent(ports.sync);
   m_bWaiting = ports.messages.SetTimer(GetSafeHwnd(), IDT_WAIT_CURSOR, kWaitCursorMs);
 
   IDialogView& view = *View();
