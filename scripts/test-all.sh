@@ -69,6 +69,15 @@ bench() {
 }
 run_step "benchmarks (figures only)" bench
 
+# A failure's names again at the end, where a shortened log still shows them.
+if [ "$failed" -ne 0 ]; then
+  for log in build/*/Testing/Temporary/LastTestsFailed.log; do
+    [ -f "$log" ] || continue
+    echo "failed in ${log%%/Testing/*}: $(tr '\n' ' ' <"$log")"
+    grep -h "kvd watchdog:" "${log%/*}/LastTest.log" 2>/dev/null || true
+  done
+fi
+
 echo
 echo "steps: ${passed_steps} passed, ${failed_steps} failed"
 exit $failed

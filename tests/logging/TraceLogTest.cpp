@@ -657,14 +657,19 @@ TEST_P(TraceLog, StoreLockHeldElsewhereDropsTheRecordSilently) {
   CLogFunction scope(&Logger(), kManagerSource, L"F", 1);
   scope.Log(1, kind::Info, L"first");
   std::atomic<bool> held{false};
+  std::atomic<bool> answered{false};
   std::atomic<bool> done{false};
   std::thread holder([&] {
-    ASSERT_TRUE(store_->Lock(1000));
-    held = true;
-    while (!done) std::this_thread::yield();
-    store_->Unlock();
+    held = store_->Lock(1000);
+    answered = true;
+    while (held && !done) std::this_thread::yield();
+    if (held) store_->Unlock();
   });
-  while (!held) std::this_thread::yield();
+  while (!answered) std::this_thread::yield();
+  if (!held) {
+    holder.join();
+    FAIL() << "the holder could not take the store lock";
+  }
   scope.Log(2, kind::Info, L"dropped after 50 ms");
   done = true;
   holder.join();
