@@ -3,6 +3,7 @@
 #include "issues/KVDConnectionIssue.h"
 #include "issues/KVDDeviceManagerIssue.h"
 #include "issues/KVDDriverIssue.h"
+#include "issues/KVDTWAINDetectionIssue.h"
 #include "issues/KVDWindowsScanIssue.h"
 
 namespace {
@@ -36,6 +37,13 @@ CheckFactory DriverCheck(const CheckServices& services) {
   };
 }
 
+// The TWAIN check with what it asks of the program.
+CheckFactory TwainCheck(const CheckServices& services) {
+  return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
+    return std::make_unique<CKVDTWAINDetectionIssue>(platform, services.twain);
+  };
+}
+
 }  // namespace
 
 CheckTable ProgramCheckTable(const CheckServices& services) {
@@ -47,7 +55,7 @@ CheckTable ProgramCheckTable(const CheckServices& services) {
       {3, L"DRIVER", true, AllInOne | Tarvel, {2, 2, -1, -1}, DriverCheck(services)},
       {4, L"WIA", true, kEvery, {3, 3, 2, 2}, WindowsScanCheck(services)},
       {5, L"DASHRA", false, AllInOne, {4, -1, -1, -1}, nullptr},
-      {6, L"TWAIN", true, kEvery, {5, 4, 3, 3}, nullptr},
+      {6, L"TWAIN", true, kEvery, {5, 4, 3, 3}, TwainCheck(services)},
       {7, L"REGISTRY", false, AllInOne | Tarvel | Ostrel, {6, 5, 4, -1}, nullptr},
       {8, L"QVSCANFLOW", false, AllInOne | Tarvel, {7, 6, -1, -1}, nullptr},
       {9, L"BVM", false, AllInOne, {8, -1, -1, -1}, nullptr},

@@ -4,17 +4,20 @@
 #include <functional>
 
 #include "engine/CheckTable.h"
+#include "issues/KVDTWAINDetectionIssue.h"
 #include "issues/WiaWrap.h"
 
 // What the checks need from the running program beyond the ports: how many devices the list
 // holds, the progress window of a WIA transfer, and the manager's driver refresh and re-run of
-// its current check. Left empty (tests of the engine): one device, no progress window, the
-// refresh without instructions, no re-run.
+// its current check, and what the TWAIN check asks of the program. Left empty (tests of the
+// engine): one device, no progress window, the refresh without instructions, no re-run, and a
+// TWAIN check that sees the Windows scan failed and offers no source selection.
 struct CheckServices {
   std::function<std::size_t()> deviceCount;
   WiaWrap::ProgressFactory scanProgress;
   std::function<bool(const DeviceDetails& device, int& errorCode)> refreshDrivers;
   std::function<void()> runAgain;
+  CKVDTWAINDetectionIssue::Services twain;
 };
 
 // The checks of this version, in the manager's table order (index 0 to 12, id 1 to 13).

@@ -10,6 +10,7 @@
 #include "system/Helper.h"
 #include "ui/InstructionDlg.h"
 #include "ui/KVDParent.h"
+#include "ui/TwainSourceDlg.h"
 #include "ui/WiaProgressDlg.h"
 
 KVD_TRACE_SOURCE();
@@ -135,6 +136,26 @@ CheckServices CKavidApp::Services() {
   };
   services.runAgain = [this] {
     if (m_pDiagMgr != nullptr) m_pDiagMgr->RunCurrentAgain();
+  };
+  auto& twain = services.twain;
+  twain.wiaPassed = [this] {
+    const CKVDIssue* windowsScan = m_pDiagMgr ? m_pDiagMgr->Issue(kWindowsScanCheck) : nullptr;
+    return windowsScan != nullptr && windowsScan->m_nStatus == issue::kStatusPassed;
+  };
+  twain.simulatingOstrel = [this] { return m_bSimOstrel; };
+  twain.watchAgain = [this] {
+    if (m_pDiagMgr != nullptr) m_pDiagMgr->Watch(m_pDiagMgr->m_hWatchedThread.load());
+  };
+  twain.forgetWatched = [this] {
+    if (m_pDiagMgr != nullptr) m_pDiagMgr->m_hWatchedThread = 0;
+  };
+  // On the check's worker thread, which owns the dialog's owner window.
+  twain.chooseSource = [this](const std::vector<std::wstring>& names,
+                              WindowHandle owner) -> std::optional<std::size_t> {
+    if (m_pUi == nullptr) return std::nullopt;
+    CTwainSourceSelectionDialog dialog(*m_pUi, names);
+    m_pUi->DoModal(dialog, owner);
+    return dialog.Selected();
   };
   return services;
 }

@@ -44,6 +44,10 @@ struct CheckRow {
 inline constexpr int kCheckCount = 13;
 using CheckTable = std::array<CheckRow, kCheckCount>;
 
+// Slots that other parts of the program ask about by index.
+inline constexpr int kDriverCheck = 2;
+inline constexpr int kWindowsScanCheck = 3;
+
 // The family of a record. Enumeration sets at most one flag; should a record carry several, the
 // first of Tarvel, Ostrel, Lumeq decides its page rows (Applies asks every flag it carries).
 Family FamilyOf(const DeviceDetails& device);

@@ -281,6 +281,9 @@ int CKVDTWAINDetectionIssue::Converse(const _DeviceDetails& device, const std::w
     }
     product = Trimmed(product);
     wanted = Trimmed(wanted);
+    // An empty name is in every name: it would pick whichever source comes first, perhaps
+    // another device's, where the user can choose the right one.
+    if (wanted.empty() || product.empty()) continue;
     if (wanted.find(product) != std::wstring::npos || product.find(wanted) != std::wstring::npos) {
       chosen = source;
       break;

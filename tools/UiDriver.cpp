@@ -23,6 +23,7 @@
 //   kvd_ui_driver enabled <window> <id>         0 or 1
 //   kvd_ui_driver visible <window> <id>         0 or 1
 //   kvd_ui_driver list-rows <window> <id>       a list view's rows: one line a row, its columns
+//                                               (a list box: its entries)
 //   kvd_ui_driver list-images <window> <id>  each row's image index, one a line (-1: none)
 //   kvd_ui_driver list-columns <window> <id>    a list view's header texts, on one line
 //   kvd_ui_driver select-row <window> <id> <row>
@@ -532,8 +533,28 @@ int VisibleCommand(wchar_t** args) {
   return kOk;
 }
 
+// A list box's entries, one a line: the system carries LB_GETTEXT across processes itself.
+int ListBoxRows(HWND list) {
+  const std::optional<LRESULT> rows = Send(list, LB_GETCOUNT, 0, 0);
+  if (!rows || *rows < 0) return kFailed;
+  for (int row = 0; row < static_cast<int>(*rows); ++row) {
+    const std::optional<LRESULT> length = Send(list, LB_GETTEXTLEN, row, 0);
+    if (!length || *length < 0) return kFailed;
+    std::wstring text(static_cast<std::size_t>(*length) + 1, L'\0');
+    const std::optional<LRESULT> copied =
+        Send(list, LB_GETTEXT, row, reinterpret_cast<LPARAM>(text.data()));
+    if (!copied || *copied < 0) return kFailed;
+    text.resize(static_cast<std::size_t>(*copied));
+    PrintLine(Escaped(text));
+  }
+  return kOk;
+}
+
 int ListRowsCommand(wchar_t** args) {
   int exit_code = kOk;
+  HWND control = ControlArg(args[0], args[1], &exit_code);
+  if (control != nullptr && ::lstrcmpiW(ClassOf(control).c_str(), L"ListBox") == 0)
+    return ListBoxRows(control);
   HWND list = ListViewArg(args[0], args[1], &exit_code);
   if (list == nullptr) return exit_code;
   const std::optional<LRESULT> rows = Send(list, LVM_GETITEMCOUNT, 0, 0);

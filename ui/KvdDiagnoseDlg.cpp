@@ -54,8 +54,6 @@ constexpr int kPictureRunning = 3;
 constexpr int kPictureBlank = 4;
 
 constexpr int kLastCheck = 12;
-constexpr int kDriver = 2;
-constexpr int kWindowsScan = 3;
 constexpr std::uint16_t kEnglishUs = 1033;
 
 // The action buttons in the order they stand from right to left under the result frame.
@@ -419,8 +417,8 @@ void CKvdDiagnoseDlg::OnContinue(std::uintptr_t wParam) {
   }
   view.EnableItem(kClose, true);
   const int current = CurrentCheck();
-  if (current == kDriver && manager.m_hProgressWnd != 0) manager.SetProgress(100);
-  if (current == kWindowsScan && m_hWiaProgressWnd != 0)
+  if (current == kDriverCheck && manager.m_hProgressWnd != 0) manager.SetProgress(100);
+  if (current == kWindowsScanCheck && m_hWiaProgressWnd != 0)
     m_app.Ports().messages.SendMessage(m_hWiaProgressWnd, kWiaProgressClose, 0, 0);
   SetStatus(L"PROBLEM_FOUND");
   StopTimer(kBlinkTimer);

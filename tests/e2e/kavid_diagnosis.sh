@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # kavid.exe's diagnosis page under Wine, driven by the UI driver: a run of an all-in-one device
 # (the connection check passes, the device-manager check passes through the real 64-bit helper,
-# the driver check fails on the missing scan-folder setting, each check not built yet fails and
-# stops the run), Skip row by
-# row to the summary, Retest, Back to a fresh device list. (Wine counts every device node as
+# the driver check fails on the missing scan-folder setting, the Windows scan fails on Wine's WIA,
+# the TWAIN check scans through our data source, each check not built yet fails and stops the
+# run), Skip row by row to the summary, Retest, Back to a fresh device list. (Wine counts every device node as
 # present, so a failing connection check is tested natively.) Runs under an X server (xvfb-run).
 # The maker's technical-information tool and software-update client are our recorder
 # (tools/fakes), installed where the suite's registry values say.
 #   tests/e2e/kavid_diagnosis.sh <kavid.exe> <work folder> <kvd_scenario_install> <kvd_ui_driver.exe>
-#                                <kvd_fake_recorder.exe>
+#                                <kvd_fake_recorder.exe> <sane.ds>
 set -euo pipefail
 exe="$(readlink -f "$1")"
 work="$(realpath -m "$2")"
@@ -22,7 +22,11 @@ mkdir -p "$work"
 source "$here/fresh-prefix.sh" "$work/diagnosis-prefix"
 # shellcheck source=tests/e2e/ui.sh
 source "$here/ui.sh" "$4" "$(dirname "$exe")/strings"
+# shellcheck source=tests/e2e/twain-setup.sh
+source "$here/twain-setup.sh"
 "$installer" "$scenarios/usb-aio-composite.xml" "$scenarios/suite-tools.xml" >/dev/null
+# With the Windows scan failed, a failing TWAIN check offers no Skip: the device's source works.
+kvd_install_twain "$(readlink -f "$6")" "Quvari AIO 3400 Series TWAIN" 0003
 recorder="$(readlink -f "$5")"
 suite="$WINEPREFIX/drive_c/Program Files (x86)/Quvari"
 mkdir -p "$suite/Brevane/bin" "$suite/Update"
@@ -77,6 +81,7 @@ for id in 1011 1005 1013; do
 done
 [ "$(drv visible "$host" 1030)" = 0 ] || fail "the summary still offers Skip"
 [ "$(drv visible "$host" 1040)" = 1 ] || fail "the English summary hides the feedback title"
+[ "$(drv list-images "$host" 1024 | sed -n 6p)" = 0 ] || fail "the TWAIN row is not marked passed"
 shot diagnosis-summary.png
 # The software-update client of the summary, where its registry value says.
 drv click "$host" 1013

@@ -24,9 +24,6 @@ namespace tw = platform::twain;
 using kvd::sim::SimTwain;
 
 constexpr const wchar_t* kImageNode = L"USB\\VID_2F8D&PID_0105&MI_00\\6&1D2E3F4A&0&0000";
-constexpr const wchar_t* kLibrary = L"C:\\Windows\\Twain_32.dll";
-constexpr const wchar_t* kSources = L"C:\\Windows\\twain_32\\";
-
 // The texts of the outcomes: the family and WIA variants are their own keys.
 std::vector<std::pair<std::string, std::string>> Texts() {
   std::vector<std::pair<std::string, std::string>> texts = {{"TWAIN", "TWAIN"},
@@ -47,16 +44,6 @@ std::vector<std::pair<std::string, std::string>> Texts() {
   return texts;
 }
 
-// The source manager in the Windows folder, and the device's data-source file as a copy of the
-// generic one.
-void InstallTwain(kvd::sim::SimMachine& sim) {
-  sim.Twain().InstallLibrary(kLibrary);
-  for (const wchar_t* file : {L"qvtwds2", L"qvtwds2.tmp", L"qvtv_0003\\qvtv_0003.ds"}) {
-    sim.Files().PutFile(std::wstring(kSources) + file, {1, 2, 3, 4});
-    sim.Files().SetWriteTime(std::wstring(kSources) + file, 1000);
-  }
-}
-
 class TwainIssue : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -67,7 +54,7 @@ class TwainIssue : public ::testing::Test {
     device_.strInstanceId = kImageNode;
     device_.strFriendlyName = L"Quvari AIO 3400 Series";
     device_.strDriverKey = L"{6bdd1fc6-810f-11d0-bec7-08002be2092f}\\0003";
-    InstallTwain(sim_);
+    kvd::test::InstallTwain(sim_);
     services_.wiaPassed = [this] { return wiaPassed_; };
     services_.watchAgain = [this] { ++watchedAgain_; };
     services_.chooseSource = [this](const std::vector<std::wstring>& names,
@@ -128,7 +115,7 @@ TEST_F(TwainIssue, AScanThroughTheDevicesSource) {
   EXPECT_EQ(check_->m_strName, L"TWAIN");
   const std::vector<std::wstring> expected = {
       L"Window",
-      std::wstring(L"LoadLibrary ") + kLibrary,
+      std::wstring(L"LoadLibrary ") + kvd::test::kTwainLibrary,
       L"OPENDSM",
       L"GETFIRST",
       L"GETNEXT",
@@ -201,12 +188,19 @@ TEST_F(TwainIssue, FindingTheDevicesSource) {
        L"QV Ostrel O2",
        {L"QV Ostrel O2 TWAIN"},
        {}},
-      {"an Ostrel device without one: the first candidate",
+      {"an Ostrel device without one: the user chooses, no name matches every source",
        {"First TWAIN", "Second TWAIN"},
        true,
        false,
        nullptr,
        {L"First TWAIN"},
+       {L"First TWAIN", L"Second TWAIN"}},
+      {"a source named only by its letters is never the device's",
+       {"  TWAIN", "Quvari AIO 3400 Series TWAIN"},
+       false,
+       false,
+       nullptr,
+       {L"Quvari AIO 3400 Series TWAIN"},
        {}},
       {"a Lumeq device's name loses its trailing twain letters",
        {"QV Lumeq L5 TWAIN"},
@@ -219,7 +213,7 @@ TEST_F(TwainIssue, FindingTheDevicesSource) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     kvd::sim::SimMachine sim;
-    InstallTwain(sim);
+    kvd::test::InstallTwain(sim);
     for (const auto& product : c.products) sim.Twain().AddSource(Named(product));
     DeviceDetails device = device_;
     device.bOstrel = c.ostrel;
@@ -278,11 +272,13 @@ TEST_F(TwainIssue, EachFailure) {
   };
   const Case cases[] = {
       {"no library",
-       [](kvd::sim::SimMachine& sim, SimTwain::Source&) { sim.Files().Remove(kLibrary); }, 100000,
-       1058, L"TWAIN_FAIL_WIA_FAIL", 0x70, L"TWAIN_FAIL_WIA_OK", 0x72},
+       [](kvd::sim::SimMachine& sim, SimTwain::Source&) {
+         sim.Files().Remove(kvd::test::kTwainLibrary);
+       },
+       100000, 1058, L"TWAIN_FAIL_WIA_FAIL", 0x70, L"TWAIN_FAIL_WIA_OK", 0x72},
       {"a library without its entry",
        [](kvd::sim::SimMachine& sim, SimTwain::Source&) {
-         sim.Twain().InstallLibrary(kLibrary, false);
+         sim.Twain().InstallLibrary(kvd::test::kTwainLibrary, false);
        },
        100008, 1058, L"TWAIN_FAIL_WIA_FAIL", 0x70, L"TWAIN_FAIL_WIA_OK", 0x72},
       {"the manager does not open",
@@ -338,7 +334,7 @@ TEST_F(TwainIssue, EachFailure) {
       kvd::test::ApplyNamed("usb-aio-composite.xml", sim);
       g_hListenEvent = sim.Ports().sync.CreateEvent(false, false, L"Listen_Event");
       ASSERT_TRUE(kvd::test::LoadTestStrings(sim, Texts()));
-      InstallTwain(sim);
+      kvd::test::InstallTwain(sim);
       SimTwain::Source source = Named("Quvari AIO 3400 Series TWAIN");
       c.arrange(sim, source);
       sim.Twain().AddSource(source);
@@ -398,12 +394,13 @@ TEST_F(TwainIssue, AnUnreachableDeviceAndTheWindows7UpgradeProblem) {
 TEST_F(TwainIssue, TheDataSourceFiles) {
   check_ = std::make_unique<CKVDTWAINDetectionIssue>(sim_.Ports(), services_);
   EXPECT_EQ(check_->CheckDataSourceFiles(L"0003"), 0);
-  sim_.Files().SetWriteTime(std::wstring(kSources) + L"qvtv_0003\\qvtv_0003.ds", 2000);
+  sim_.Files().SetWriteTime(std::wstring(kvd::test::kTwainSources) + L"qvtv_0003\\qvtv_0003.ds",
+                            2000);
   EXPECT_EQ(check_->CheckDataSourceFiles(L"0003"), 1057);
   EXPECT_EQ(check_->CheckDataSourceFiles(L"0004"), 1056);
-  sim_.Files().Remove(std::wstring(kSources) + L"qvtwds2.tmp");
+  sim_.Files().Remove(std::wstring(kvd::test::kTwainSources) + L"qvtwds2.tmp");
   EXPECT_EQ(check_->CheckDataSourceFiles(L"0003"), 1054);
-  sim_.Files().Remove(std::wstring(kSources) + L"qvtwds2");
+  sim_.Files().Remove(std::wstring(kvd::test::kTwainSources) + L"qvtwds2");
   EXPECT_EQ(check_->CheckDataSourceFiles(L"0003"), 1053);
   sim_.InjectFault("GetWindowsDirectory", 1, 5);
   EXPECT_EQ(check_->CheckDataSourceFiles(L"0003"), 100024);

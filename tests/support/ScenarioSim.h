@@ -28,4 +28,18 @@ inline void ApplyNamed(const std::string& name, sim::SimMachine& machine) {
   Apply(LoadNamedScenario(name), machine);
 }
 
+inline constexpr const wchar_t* kTwainLibrary = L"C:\\Windows\\Twain_32.dll";
+inline constexpr const wchar_t* kTwainSources = L"C:\\Windows\\twain_32\\";
+
+// The TWAIN source manager in the Windows folder, and the data-source file of the all-in-one
+// driver's instance `instance` as an exact copy of the generic one.
+inline void InstallTwain(sim::SimMachine& machine, const std::wstring& instance = L"0003") {
+  machine.Twain().InstallLibrary(kTwainLibrary);
+  const std::wstring own = L"qvtv_" + instance + L"\\qvtv_" + instance + L".ds";
+  for (const std::wstring& file : {std::wstring(L"qvtwds2"), std::wstring(L"qvtwds2.tmp"), own}) {
+    machine.Files().PutFile(kTwainSources + file, {1, 2, 3, 4});
+    machine.Files().SetWriteTime(kTwainSources + file, 1000);
+  }
+}
+
 }  // namespace kvd::test

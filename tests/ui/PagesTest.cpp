@@ -527,6 +527,16 @@ TEST_F(Pages, AHundredDevicesAndALongName) {
 class Diagnosis : public Pages {
  protected:
   // Starts the program on `scenario`, chooses the first device and presses Diagnose.
+  // TWAIN with the composite all-in-one's own source among others: its scan works, and with the
+  // Windows scan failed it is the one check of a run that a Skip cannot pass.
+  void InstallTwainSources() {
+    kvd::test::InstallTwain(sim_);
+    for (const char* product : {"Other Scanner TWAIN", "Quvari AIO 3400 Series TWAIN"}) {
+      kvd::sim::SimTwain::Source source;
+      source.productName = product;
+      sim_.Twain().AddSource(source);
+    }
+  }
   WindowHandle StartDiagnosis(const char* scenario) {
     kvd::test::ApplyNamed(scenario, sim_);
     // A 32-bit Windows: the device-manager check reads the simulated device tree itself (there
@@ -577,8 +587,11 @@ TEST_F(Diagnosis, ARunStopsAtEachFailureAndSkipLeadsToTheSummary) {
     texts.push_back({"RUNNING_TEST", "Testing"});
     texts.push_back({"PROBLEM_FOUND", "Problem found on"});
     texts.push_back({"ADD_HELP", "See the help"});
+    texts.push_back({"TWAIN_OK", "TWAIN works"});
     return texts;
   }());
+  // The device's TWAIN source delivers its image; the other checks fail.
+  InstallTwainSources();
   const WindowHandle page = StartDiagnosis("usb-aio-composite.xml");
   ASSERT_NE(page, 0u);
   const std::wstring name = app_->m_pDiagMgr->Devices()[0].strFriendlyName;
@@ -605,21 +618,70 @@ TEST_F(Diagnosis, ARunStopsAtEachFailureAndSkipLeadsToTheSummary) {
     ui_.Click(page, 1030);
     DriveUntil([&] { return Enabled(page, 1003); });
   }
+  EXPECT_TRUE(ui_.WindowsOf(IDD_TWAIN_SOURCE).empty());  // its own source: no question
   EXPECT_EQ(Control(page, 1041), L"See the help");
   EXPECT_EQ(Control(page, 1012), L"Problem found on " + name);
   // The summary's buttons: Help, Restart, software update and navigation.
   EXPECT_EQ(ShownActions(page), (std::vector<int>{1011, 1005, 1013}));
   EXPECT_TRUE(Shown(page, 1040));  // the feedback title: English shows it
   rows = Rows(page);
-  for (std::size_t row = 2; row < rows.images.size(); ++row) EXPECT_EQ(rows.images[row], 1) << row;
+  for (std::size_t row = 2; row < rows.images.size(); ++row)
+    EXPECT_EQ(rows.images[row], row == 5 ? 0 : 1) << row;
+  EXPECT_EQ(app_->m_pDiagMgr->Issue(5)->m_strMessage, L"TWAIN works");
+  EXPECT_FALSE(sim_.Twain().LibraryLoaded());
   const std::wstring log = Log();
   EXPECT_NE(log.find(L"Diagnosing the device: " + name), std::wstring::npos);
-  EXPECT_EQ(Count(log, L"Clicked Skip."), 7);
+  EXPECT_EQ(Count(log, L"Clicked Skip."), 6);
   ProblemRecord record = Record();
-  EXPECT_EQ(record.rows, (std::vector<int>{2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(record.rows, (std::vector<int>{2, 3, 4, 6, 7, 8}));
   // The Windows scan check: no WIA device on this machine, and the Windows 7 upgrade problem of
   // the suite (no KLE version registered) explains it.
   EXPECT_EQ(record.text[3], L"3 Error Code: 1048");
+}
+
+// No source is the device's by name: the TWAIN check asks on its worker through the program's
+// selection dialog, and the chosen source scans.
+TEST_F(Diagnosis, TheTwainCheckAsksForTheSource) {
+  PutStrings(sim_, [] {
+    auto texts = kTexts;
+    texts.push_back({"TWAIN_OK", "TWAIN works"});
+    texts.push_back({"TWAIN_SELECT_SOURCE", "Select Your Scanner"});
+    return texts;
+  }());
+  kvd::test::InstallTwain(sim_);
+  for (const char* product : {"First Scanner TWAIN", "Second Scanner TWAIN"}) {
+    kvd::sim::SimTwain::Source source;
+    source.productName = product;
+    sim_.Twain().AddSource(source);
+  }
+  const WindowHandle page = StartDiagnosis("usb-aio-composite.xml");
+  std::vector<std::wstring> offered;
+  std::vector<WindowHandle> answers;
+  const auto answered = [&] {
+    const auto asked = ui_.WindowsOf(IDD_TWAIN_SOURCE);
+    const auto question = asked.empty() ? SimUi::WindowState{} : ui_.State(asked[0]);
+    if (question.initialised &&
+        std::find(answers.begin(), answers.end(), asked[0]) == answers.end()) {
+      answers.push_back(asked[0]);
+      for (const auto& row : question.lists.at(IDC_SOURCE_LIST).rows) offered.push_back(row.at(0));
+      ui_.SelectRow(asked[0], IDC_SOURCE_LIST, 1);
+      ui_.Click(asked[0], IDC_SOURCE_SELECT);
+    }
+    return Enabled(page, 1003);
+  };
+  DriveUntil(answered);
+  for (int skips = 0; skips < 20 && Rows(page).images[5] == ui::kNoImage; ++skips) {
+    ui_.Click(page, 1030);
+    DriveUntil(answered);
+  }
+  EXPECT_EQ(offered, (std::vector<std::wstring>{L"First Scanner TWAIN", L"Second Scanner TWAIN"}));
+  EXPECT_EQ(Rows(page).images[5], 0);
+  EXPECT_EQ(app_->m_pDiagMgr->Issue(5)->m_strMessage, L"TWAIN works");
+  const auto calls = sim_.Twain().Calls();
+  EXPECT_NE(std::find(calls.begin(), calls.end(), L"OPENDS Second Scanner TWAIN"), calls.end());
+  // The watchdog, started again after the question, was stopped by the check's last signal.
+  EXPECT_FALSE(app_->m_pDiagMgr->m_bNotResponding);
+  EXPECT_EQ(app_->m_pDiagMgr->m_hWatchedThread.load(), 0u);
 }
 
 TEST_F(Diagnosis, AnUnpluggedDeviceShowsItsLinkAndRetestStartsAfresh) {
@@ -769,6 +831,7 @@ TEST_F(Diagnosis, TheSummaryActions) {
     texts.push_back({"RESTART_MSG", "Restart now?"});
     return texts;
   }());
+  InstallTwainSources();
   const WindowHandle page = StartDiagnosis("usb-aio-composite.xml");
   DriveUntil([&] { return Enabled(page, 1003); });
   for (int skips = 0; skips < 20 && !Enabled(page, 1013); ++skips) {
