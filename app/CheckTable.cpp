@@ -3,6 +3,7 @@
 #include "issues/KVDConnectionIssue.h"
 #include "issues/KVDDeviceManagerIssue.h"
 #include "issues/KVDDriverIssue.h"
+#include "issues/KVDRegistryMismatchIssue.h"
 #include "issues/KVDTWAINDetectionIssue.h"
 #include "issues/KVDWindowsScanIssue.h"
 
@@ -37,6 +38,16 @@ CheckFactory DriverCheck(const CheckServices& services) {
   };
 }
 
+// The registry check with the scan checks' results and the driver refresh.
+CheckFactory RegistryCheck(const CheckServices& services) {
+  return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
+    return std::make_unique<CKVDRegistryMismatchIssue>(
+        platform,
+        CKVDRegistryMismatchIssue::Services{
+            services.scanPassed, DriverRepair{services.refreshDrivers, services.runAgain}});
+  };
+}
+
 // The TWAIN check with what it asks of the program.
 CheckFactory TwainCheck(const CheckServices& services) {
   return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
@@ -56,7 +67,7 @@ CheckTable ProgramCheckTable(const CheckServices& services) {
       {4, L"WIA", true, kEvery, {3, 3, 2, 2}, WindowsScanCheck(services)},
       {5, L"DASHRA", false, AllInOne, {4, -1, -1, -1}, nullptr},
       {6, L"TWAIN", true, kEvery, {5, 4, 3, 3}, TwainCheck(services)},
-      {7, L"REGISTRY", false, AllInOne | Tarvel | Ostrel, {6, 5, 4, -1}, nullptr},
+      {7, L"REGISTRY", false, AllInOne | Tarvel | Ostrel, {6, 5, 4, -1}, RegistryCheck(services)},
       {8, L"QVSCANFLOW", false, AllInOne | Tarvel, {7, 6, -1, -1}, nullptr},
       {9, L"BVM", false, AllInOne, {8, -1, -1, -1}, nullptr},
       {10, L"QVSCAN", false, Ostrel, {-1, -1, 5, -1}, nullptr},

@@ -17,6 +17,8 @@ struct CheckServices {
   WiaWrap::ProgressFactory scanProgress;
   std::function<bool(const DeviceDetails& device, int& errorCode)> refreshDrivers;
   std::function<void()> runAgain;
+  // The Windows scan or the TWAIN check passed in this run: a later check's problem is a warning.
+  std::function<bool()> scanPassed;
   CKVDTWAINDetectionIssue::Services twain;
 };
 

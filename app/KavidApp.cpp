@@ -137,11 +137,13 @@ CheckServices CKavidApp::Services() {
   services.runAgain = [this] {
     if (m_pDiagMgr != nullptr) m_pDiagMgr->RunCurrentAgain();
   };
-  auto& twain = services.twain;
-  twain.wiaPassed = [this] {
-    const CKVDIssue* windowsScan = m_pDiagMgr ? m_pDiagMgr->Issue(kWindowsScanCheck) : nullptr;
-    return windowsScan != nullptr && windowsScan->m_nStatus == issue::kStatusPassed;
+  const auto passed = [this](int check) {
+    const CKVDIssue* issue = m_pDiagMgr ? m_pDiagMgr->Issue(check) : nullptr;
+    return issue != nullptr && issue->m_nStatus == issue::kStatusPassed;
   };
+  services.scanPassed = [passed] { return passed(kWindowsScanCheck) || passed(kTwainCheck); };
+  auto& twain = services.twain;
+  twain.wiaPassed = [passed] { return passed(kWindowsScanCheck); };
   twain.simulatingOstrel = [this] { return m_bSimOstrel; };
   twain.watchAgain = [this] {
     if (m_pDiagMgr != nullptr) m_pDiagMgr->Watch(m_pDiagMgr->m_hWatchedThread.load());

@@ -47,6 +47,7 @@ using CheckTable = std::array<CheckRow, kCheckCount>;
 // Slots that other parts of the program ask about by index.
 inline constexpr int kDriverCheck = 2;
 inline constexpr int kWindowsScanCheck = 3;
+inline constexpr int kTwainCheck = 5;
 
 // The family of a record. Enumeration sets at most one flag; should a record carry several, the
 // first of Tarvel, Ostrel, Lumeq decides its page rows (Applies asks every flag it carries).

@@ -11,7 +11,6 @@
 #include "issues/CrocanRecords.h"
 #include "issues/KVDConnectionIssue.h"
 #include "logging/Trace.h"
-#include "repair/DriverRefresh.h"
 #include "strings/StringTable.h"
 #include "system/Helper.h"
 #include "system/Registry.h"
@@ -517,15 +516,10 @@ int CKVDDriverIssue::FeederScan(Conversation& talk) {
 int CKVDDriverIssue::Fix(const _DeviceDetails& device, int) {
   KVD_SCOPE(L"CKVDDriverIssue::Fix");
   int errorCode = 0;
-  const bool refreshed =
-      m_repair.refreshDrivers
-          ? m_repair.refreshDrivers(device, errorCode)
-          : kvd::repair::RefreshDrivers(m_platform, device, kvd::repair::RefreshHost{}, errorCode);
-  if (refreshed) {
+  if (m_repair.Refresh(m_platform, device, errorCode)) {
     m_strMessage = GlobalLag.GetString(L"CROCAN_RETEST");
     m_nStatus = issue::kStatusPassed;
     m_nButtons = 0;
-    if (m_repair.runAgain) m_repair.runAgain();
     return issue::kFixedToo;
   }
   m_strMessage = GlobalLag.GetString(L"FAILED_UPDATE_SCAN_DRIVER");

@@ -9,17 +9,12 @@
 #include <string>
 
 #include "engine/KVDIssue.h"
+#include "issues/DriverRepair.h"
 #include "platform/api/Platform.h"
 
 class CKVDDriverIssue : public CKVDIssue {
  public:
-  // What the repair needs from the manager: its driver refresh (the instruction dialog over the
-  // page, the helper owned by the page) and a way to have the check it is at run once more.
-  // Left empty: the refresh without instructions or owner, and no re-run.
-  struct Repair {
-    std::function<bool(const _DeviceDetails& device, int& errorCode)> refreshDrivers;
-    std::function<void()> runAgain;
-  };
+  using Repair = DriverRepair;
 
   // The outcomes Diagnose answers besides a pass (107) and a component's own status.
   static constexpr int kFailedToCommunicate = 12;

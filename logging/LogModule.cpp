@@ -266,12 +266,7 @@ void CLogModule::ReadKey(HKey key, SettingsRecord& record, const SettingsRecord*
     return;
   }
   std::wstring expanded;
-  if (!kvd::platform::GrowAndRetry(expanded, [&](wchar_t* buffer, std::uint32_t chars) {
-        const std::uint32_t needed =
-            platform_.environment.ExpandEnvironmentStrings(path.c_str(), buffer, chars);
-        // The answer counts the NUL; GrowAndRetry wants characters without it.
-        return needed == 0 ? 0u : needed <= chars ? needed - 1 : needed;
-      })) {
+  if (!kvd::platform::ExpandEnvironment(platform_.environment, path.c_str(), expanded)) {
     expanded = path;
   }
   record.logFile = FindOrAddLogFile(kvd::platform::ToLowerOrdinal(expanded));

@@ -28,11 +28,7 @@ TraceTarget ConfigureTrace(Platform& platform, const wchar_t* logFileName) {
   target.exeName = slash == std::wstring::npos ? modulePath : modulePath.substr(slash + 1);
 
   std::wstring temp;
-  if (!GrowAndRetry(temp, [&](wchar_t* buffer, std::uint32_t chars) {
-        const std::uint32_t needed =
-            platform.environment.ExpandEnvironmentStrings(L"%temp%", buffer, chars);
-        return needed == 0 ? 0u : needed <= chars ? needed - 1 : needed;
-      })) {
+  if (!ExpandEnvironment(platform.environment, L"%temp%", temp)) {
     temp = L"%temp%";
   }
   target.logFile = temp + L"\\" + logFileName;

@@ -280,12 +280,8 @@ bool CL2Uninstall::UnInstallLumeqDevice(const DeviceDetails& device) {
       return false;
     }
     std::wstring windows;
-    const bool expanded = GrowAndRetry(windows, [&](wchar_t* buffer, std::uint32_t chars) {
-      const std::uint32_t needed =
-          m_platform.environment.ExpandEnvironmentStrings(L"%windir%", buffer, chars);
-      // ExpandEnvironmentStringsW counts the NUL; GrowAndRetry wants it left out.
-      return needed == 0 ? 0u : (needed <= chars ? needed - 1 : needed);
-    });
+    const bool expanded =
+        kvd::platform::ExpandEnvironment(m_platform.environment, L"%windir%", windows);
     if (!expanded || windows.find(L'%') != std::wstring::npos) {
       KVD_LOG(kind::Info, L"Failed to expand %%windir%%.");
       return false;

@@ -20,6 +20,8 @@ inline constexpr std::uint32_t OpenExisting = 3;
 inline constexpr std::uint32_t OpenAlways = 4;
 inline constexpr std::uint32_t TruncateExisting = 5;
 inline constexpr std::uint32_t AttributeReadOnly = 0x1;
+inline constexpr std::uint32_t AttributeHidden = 0x2;
+inline constexpr std::uint32_t AttributeSystem = 0x4;
 inline constexpr std::uint32_t AttributeDirectory = 0x10;
 inline constexpr std::uint32_t AttributeArchive = 0x20;
 inline constexpr std::uint32_t AttributeNormal = 0x80;
@@ -68,6 +70,8 @@ class IFileSystem {
 
   // GetFileAttributesExW(path, GetFileExInfoStandard, out). false on failure (last error set).
   virtual bool GetFileAttributesEx(const wchar_t* path, FileAttributeData* out) = 0;
+  // SetFileAttributesW(path, attributes). false on failure (last error set).
+  virtual bool SetFileAttributes(const wchar_t* path, std::uint32_t attributes) = 0;
 
   // CreateFileW(path, desiredAccess, shareMode, nullptr, creationDisposition,
   // flagsAndAttributes, nullptr). kInvalidFile on failure; an open that conflicts with the share

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "platform/api/Text.h"
 #include "platform/api/Types.h"
 
 namespace kvd::platform {
@@ -20,6 +22,15 @@ class IEnvironment {
   // SetEnvironmentVariableW(name, value); value null removes the variable.
   virtual bool SetEnvironmentVariable(const wchar_t* name, const wchar_t* value) = 0;
 };
+
+// `source` expanded, whatever its length; false (out unchanged) when the expansion fails.
+inline bool ExpandEnvironment(IEnvironment& environment, const wchar_t* source, std::wstring& out) {
+  return GrowAndRetry(out, [&](wchar_t* buffer, std::uint32_t chars) {
+    const std::uint32_t needed = environment.ExpandEnvironmentStrings(source, buffer, chars);
+    // The answer counts the NUL; GrowAndRetry wants characters without it.
+    return needed == 0 ? 0u : (needed <= chars ? needed - 1 : needed);
+  });
+}
 
 // GET_MODULE_HANDLE_EX_FLAG_* for GetModuleHandleEx.
 namespace modflag {

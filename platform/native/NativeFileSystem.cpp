@@ -76,6 +76,12 @@ std::uint32_t NativeErrors::FormatMessage(std::uint32_t, std::uint32_t, wchar_t*
   return 0;
 }
 
+// The benchmarks set no attributes, and Linux file modes would not mean what the flags mean.
+bool NativeFileSystem::SetFileAttributes(const wchar_t*, std::uint32_t) {
+  errors_.SetLastError(err::NotSupported);
+  return false;
+}
+
 bool NativeFileSystem::GetFileAttributesEx(const wchar_t* path, platform::FileAttributeData* out) {
   struct stat info {};
   if (::stat(ToNativePath(path).c_str(), &info) != 0) {

@@ -23,6 +23,7 @@ class NativeFileSystem : public platform::IFileSystem {
  public:
   explicit NativeFileSystem(NativeErrors& errors) : errors_(errors) {}
   bool GetFileAttributesEx(const wchar_t* path, platform::FileAttributeData* out) override;
+  bool SetFileAttributes(const wchar_t* path, std::uint32_t attributes) override;
   platform::FileHandle CreateFile(const wchar_t* path, std::uint32_t desiredAccess,
                                   std::uint32_t shareMode, std::uint32_t creationDisposition,
                                   std::uint32_t flagsAndAttributes) override;

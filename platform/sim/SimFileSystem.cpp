@@ -220,6 +220,11 @@ bool SimFileSystem::ShareConflictLocked(const Node* node, std::uint32_t access,
 // ---------------------------------------------------------------------------------------------
 // Ports
 
+SimFileSystem::Found SimFileSystem::FindPathLocked(std::wstring_view path) const {
+  const Parsed parsed = ParseLocked(path);
+  return parsed.error != 0 ? Found{parsed.error, nullptr, nullptr} : FindLocked(parsed.parts);
+}
+
 bool SimFileSystem::GetFileAttributesEx(const wchar_t* path, platform::FileAttributeData* out) {
   if (auto fault = calls_.Enter("GetFileAttributesEx")) {
     errors_.SetThreadError(*fault);
@@ -230,9 +235,7 @@ bool SimFileSystem::GetFileAttributesEx(const wchar_t* path, platform::FileAttri
     return false;
   }
   std::lock_guard lock(mutex_);
-  const Parsed parsed = ParseLocked(path);
-  const Found found =
-      parsed.error != 0 ? Found{parsed.error, nullptr, nullptr} : FindLocked(parsed.parts);
+  const Found found = FindPathLocked(path);
   if (found.error != 0 || !found.node) {
     errors_.SetThreadError(found.error != 0 ? found.error : err::FileNotFound);
     return false;
@@ -446,15 +449,30 @@ bool SimFileSystem::CloseHandle(FileHandle handle) {
   return true;
 }
 
+bool SimFileSystem::SetFileAttributes(const wchar_t* path, std::uint32_t attributes) {
+  if (auto fault = calls_.Enter("SetFileAttributes")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  const Found found = FindPathLocked(path == nullptr ? L"" : path);
+  if (found.error != 0 || !found.node) {
+    errors_.SetThreadError(found.error != 0 ? found.error : err::FileNotFound);
+    return false;
+  }
+  constexpr std::uint32_t kKept = file::AttributeReadOnly | file::AttributeHidden |
+                                  file::AttributeSystem | file::AttributeArchive;
+  found.node->attributes = attributes & kKept;
+  return true;
+}
+
 bool SimFileSystem::DeleteFile(const wchar_t* path) {
   if (auto fault = calls_.Enter("DeleteFile")) {
     errors_.SetThreadError(*fault);
     return false;
   }
   std::lock_guard lock(mutex_);
-  const Parsed parsed = ParseLocked(path == nullptr ? L"" : path);
-  const Found found =
-      parsed.error != 0 ? Found{parsed.error, nullptr, nullptr} : FindLocked(parsed.parts);
+  const Found found = FindPathLocked(path == nullptr ? L"" : path);
   std::uint32_t error = found.error;
   if (error == 0) {
     const Node* node = found.node.get();

@@ -28,6 +28,9 @@ class SimFileSystem final : public platform::IFileSystem {
   SimFileSystem(SimCalls& calls, SimErrors& errors, SimClock& clock);
 
   bool GetFileAttributesEx(const wchar_t* path, platform::FileAttributeData* out) override;
+  // Keeps the read-only, hidden, system and archive bits (FILE_ATTRIBUTE_NORMAL clears them);
+  // a read-only file cannot be opened for writing or deleted.
+  bool SetFileAttributes(const wchar_t* path, std::uint32_t attributes) override;
   platform::FileHandle CreateFile(const wchar_t* path, std::uint32_t desiredAccess,
                                   std::uint32_t shareMode, std::uint32_t creationDisposition,
                                   std::uint32_t flagsAndAttributes) override;
@@ -119,6 +122,8 @@ class SimFileSystem final : public platform::IFileSystem {
   };
 
   Parsed ParseLocked(std::wstring_view path) const;
+  // What a path names: a path that does not parse answers its parse error.
+  Found FindPathLocked(std::wstring_view path) const;
   Found FindLocked(const std::vector<std::wstring>& parts) const;
   Node& ExistingLocked(std::wstring_view path, bool folder) const;
   Node& MakeFoldersLocked(const std::vector<std::wstring>& parts);

@@ -246,6 +246,10 @@ bool Win32FileSystem::GetFileAttributesEx(const wchar_t* path, FileAttributeData
   return true;
 }
 
+bool Win32FileSystem::SetFileAttributes(const wchar_t* path, std::uint32_t attributes) {
+  return ::SetFileAttributesW(path, attributes) != 0;
+}
+
 FileHandle Win32FileSystem::CreateFile(const wchar_t* path, std::uint32_t desiredAccess,
                                        std::uint32_t shareMode, std::uint32_t creationDisposition,
                                        std::uint32_t flagsAndAttributes) {

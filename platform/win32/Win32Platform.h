@@ -33,6 +33,7 @@ class Win32Registry final : public IRegistry {
 class Win32FileSystem final : public IFileSystem {
  public:
   bool GetFileAttributesEx(const wchar_t* path, FileAttributeData* out) override;
+  bool SetFileAttributes(const wchar_t* path, std::uint32_t attributes) override;
   FileHandle CreateFile(const wchar_t* path, std::uint32_t desiredAccess, std::uint32_t shareMode,
                         std::uint32_t creationDisposition,
                         std::uint32_t flagsAndAttributes) override;

@@ -47,6 +47,7 @@ static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W ca
 #undef FormatMessage
 #undef GetCommandLine
 #undef GetFileAttributesEx
+#undef SetFileAttributes
 #undef GetFileVersionInfo
 #undef GetFileVersionInfoSize
 #undef GetLongPathName

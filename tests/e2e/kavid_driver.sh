@@ -46,12 +46,7 @@ calls() { tr -d '\r' <"$components/crocanfake.dll.calls" 2>/dev/null || true; }
 driver_row() { drv list-images "$host" 1024 | sed -n 3p; }
 
 configure
-kvd_launch "$exe"
-kvd_wait_host
-for _ in $(seq 1 100); do [ -n "$(drv list-rows "$host" 1020)" ] && break; sleep 0.1; done
-drv select-row "$host" 1020 0
-drv click "$host" 1005
-sleep 0.3
+kvd_start_diagnosis "$exe"
 # The scan, then 22 seconds of settling; the run stops at the Windows scan check after it (Wine's
 # WIA has no device).
 wait_enabled 1003 900 || fail "the run never stopped"

@@ -57,12 +57,7 @@ skip_to_twain() {
 }
 retest() { drv click "$host" 1028; sleep 0.3; wait_enabled 1003 600 || fail "the retest never stopped"; }
 
-kvd_launch "$exe"
-kvd_wait_host
-for _ in $(seq 1 100); do [ -n "$(drv list-rows "$host" 1020)" ] && break; sleep 0.1; done
-drv select-row "$host" 1020 0
-drv click "$host" 1005
-sleep 0.3
+kvd_start_diagnosis "$exe"
 wait_enabled 1003 600 || fail "the run never stopped"
 skip_to_twain
 # The device's own source: opened without its user interface, one native transfer, all closed.
@@ -107,11 +102,7 @@ ask_and_answer 2
 [ "$(drv visible "$host" 1030)" = 1 ] || fail "Skip is not offered after the cancelled selection"
 grep -q "DAT_IDENTITY MSG_OPENDS" <(kvd_twain_calls) && fail "a source was opened after Cancel"
 
-drv click "$host" 1006
-kvd_wait_exit 20000
-[ "$kavid_rc" = 0 ] || fail "kavid.exe ended with $kavid_rc"
-kvd_temp_folders
-log="$(iconv -f UTF-16LE -t UTF-8 "$temp_unix/qv_kvd.log" | tr -d '\r')"
+kvd_close_and_read_log
 [ "$(grep -c 'Twain Scan OK' <<<"$log")" = 2 ] || fail "not two TWAIN scans passed in the log"
 grep -q 'Twain Issue detected. Err No : 100011' <<<"$log" || fail "the failed scan's result is not logged"
 grep -q 'Twain Issue detected. Err No : 100012' <<<"$log" || fail "the cancel is not logged"

@@ -47,12 +47,7 @@ run_to_wia() {
 }
 
 configure ok cancel
-kvd_launch "$exe"
-kvd_wait_host
-for _ in $(seq 1 100); do [ -n "$(drv list-rows "$host" 1020)" ] && break; sleep 0.1; done
-drv select-row "$host" 1020 0
-drv click "$host" 1005
-sleep 0.3
+kvd_start_diagnosis "$exe"
 run_to_wia
 first="$(calls)"
 [ "$(sed -n 1p <<<"$first")" = "CreateDevice $wia_id" ] || fail "the device was opened as <$(sed -n 1p <<<"$first")>"
@@ -104,11 +99,7 @@ done
 [ "$progress_gone" = 1 ] || fail "the progress window stayed after the watchdog"
 echo "figure: the watchdog reported the hung WIA transfer $waited s after it began"
 
-drv click "$host" 1006
-kvd_wait_exit 20000
-[ "$kavid_rc" = 0 ] || fail "kavid.exe ended with $kavid_rc"
-kvd_temp_folders
-log="$(iconv -f UTF-16LE -t UTF-8 "$temp_unix/qv_kvd.log" | tr -d '\r')"
+kvd_close_and_read_log
 grep -q ' WIA scan OK\.' <<<"$log" || fail "the first scan did not pass"
 grep -q 'idtGetData  failed: Retry' <<<"$log" || fail "the retry is not in the log"
 # Besides the cancelled dialog's two records, the hung scan's: its worker is left behind at exit.

@@ -40,6 +40,24 @@ wait_enabled() {
   done
   return 1
 }
+# Starts kavid.exe, waits for its window and device list, and diagnoses the first device.
+kvd_start_diagnosis() {
+  kvd_launch "$1"
+  kvd_wait_host || return 1
+  for _ in $(seq 1 100); do [ -n "$(drv list-rows "$host" 1020)" ] && break; sleep 0.1; done
+  drv select-row "$host" 1020 0
+  drv click "$host" 1005
+  sleep 0.3
+}
+# Cancel on the diagnosis page: the program must end with 0 (the test's own fail is called
+# otherwise); its trace log, as UTF-8 without carriage returns, is then in `log`.
+kvd_close_and_read_log() {
+  drv click "$host" 1006
+  kvd_wait_exit 20000
+  [ "$kavid_rc" = 0 ] || fail "kavid.exe ended with $kavid_rc"
+  kvd_temp_folders
+  log="$(iconv -f UTF-16LE -t UTF-8 "$temp_unix/qv_kvd.log" | tr -d '\r')"
+}
 # Waits for kavid.exe to end: kavid_rc is its exit code, 124 when it did not end in time.
 kvd_wait_exit() {
   local waited=0

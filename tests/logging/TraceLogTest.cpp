@@ -53,6 +53,9 @@ class FaultingFiles : public kvd::platform::IFileSystem {
   bool GetFileAttributesEx(const wchar_t* p, kvd::platform::FileAttributeData* o) override {
     return inner_.GetFileAttributesEx(p, o);
   }
+  bool SetFileAttributes(const wchar_t* p, std::uint32_t a) override {
+    return inner_.SetFileAttributes(p, a);
+  }
   kvd::platform::FileHandle CreateFile(const wchar_t* p, std::uint32_t a, std::uint32_t s,
                                        std::uint32_t d, std::uint32_t f) override {
     return inner_.CreateFile(p, a, s, d, f);

@@ -207,6 +207,28 @@ TEST_P(FileSystemContract, AttributesTellFilesFoldersAndWhatIsMissing) {
   }
 }
 
+// A read-only file refuses writing and deletion until FILE_ATTRIBUTE_NORMAL takes the bit away;
+// a missing file's attributes cannot be set.
+TEST_P(FileSystemContract, ReadOnlyAttributeComesAndGoes) {
+  const std::wstring path = In(L"profile.kle");
+  Put(path, "kle");
+  ASSERT_TRUE(files().SetFileAttributes(path.c_str(), file::AttributeReadOnly));
+  FileAttributeData data;
+  ASSERT_TRUE(files().GetFileAttributesEx(path.c_str(), &data));
+  EXPECT_NE(data.attributes & file::AttributeReadOnly, 0u);
+  EXPECT_FALSE(Open(path, file::GenericWrite, 0, file::OpenExisting).valid());
+  EXPECT_EQ(errors().GetLastError(), err::AccessDenied);
+  EXPECT_FALSE(files().DeleteFile(path.c_str()));
+
+  ASSERT_TRUE(files().SetFileAttributes(path.c_str(), file::AttributeNormal));
+  ASSERT_TRUE(files().GetFileAttributesEx(path.c_str(), &data));
+  EXPECT_EQ(data.attributes & file::AttributeReadOnly, 0u);
+  EXPECT_TRUE(Open(path, file::GenericWrite, 0, file::OpenExisting).valid());
+
+  EXPECT_FALSE(files().SetFileAttributes(In(L"absent.kle").c_str(), file::AttributeNormal));
+  EXPECT_EQ(errors().GetLastError(), err::FileNotFound);
+}
+
 // DeleteFile waits for handles that do not share deletion; CreateDirectory reports what is in
 // its way.
 TEST_P(FileSystemContract, DeleteAndCreateDirectoryReportWhatIsInTheWay) {
