@@ -5,6 +5,7 @@
 #include "issues/KVDDriverIssue.h"
 #include "issues/KVDRegistryMismatchIssue.h"
 #include "issues/KVDTWAINDetectionIssue.h"
+#include "issues/KVDTabborIssue.h"
 #include "issues/KVDWindowsScanIssue.h"
 
 namespace {
@@ -38,13 +39,24 @@ CheckFactory DriverCheck(const CheckServices& services) {
   };
 }
 
+bool Passed(const std::function<bool()>& check) { return check && check(); }
+
 // The registry check with the scan checks' results and the driver refresh.
 CheckFactory RegistryCheck(const CheckServices& services) {
   return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
     return std::make_unique<CKVDRegistryMismatchIssue>(
         platform,
         CKVDRegistryMismatchIssue::Services{
-            services.scanPassed, DriverRepair{services.refreshDrivers, services.runAgain}});
+            [services] { return Passed(services.wiaPassed) || Passed(services.twainPassed); },
+            DriverRepair{services.refreshDrivers, services.runAgain}});
+  };
+}
+
+// The scan-flow check with the scan checks' results.
+CheckFactory TabborCheck(const CheckServices& services) {
+  return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
+    return std::make_unique<CKVDTabborIssue>(
+        platform, CKVDTabborIssue::Services{services.wiaPassed, services.twainPassed});
   };
 }
 
@@ -68,7 +80,7 @@ CheckTable ProgramCheckTable(const CheckServices& services) {
       {5, L"DASHRA", false, AllInOne, {4, -1, -1, -1}, nullptr},
       {6, L"TWAIN", true, kEvery, {5, 4, 3, 3}, TwainCheck(services)},
       {7, L"REGISTRY", false, AllInOne | Tarvel | Ostrel, {6, 5, 4, -1}, RegistryCheck(services)},
-      {8, L"QVSCANFLOW", false, AllInOne | Tarvel, {7, 6, -1, -1}, nullptr},
+      {8, L"QVSCANFLOW", false, AllInOne | Tarvel, {7, 6, -1, -1}, TabborCheck(services)},
       {9, L"BVM", false, AllInOne, {8, -1, -1, -1}, nullptr},
       {10, L"QVSCAN", false, Ostrel, {-1, -1, 5, -1}, nullptr},
       // ScanTo shares the QV Scan check's name.

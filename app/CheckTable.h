@@ -17,8 +17,10 @@ struct CheckServices {
   WiaWrap::ProgressFactory scanProgress;
   std::function<bool(const DeviceDetails& device, int& errorCode)> refreshDrivers;
   std::function<void()> runAgain;
-  // The Windows scan or the TWAIN check passed in this run: a later check's problem is a warning.
-  std::function<bool()> scanPassed;
+  // The Windows scan check and the TWAIN check passed in this run: a later check's problem is
+  // then a warning.
+  std::function<bool()> wiaPassed;
+  std::function<bool()> twainPassed;
   CKVDTWAINDetectionIssue::Services twain;
 };
 

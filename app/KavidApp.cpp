@@ -141,7 +141,8 @@ CheckServices CKavidApp::Services() {
     const CKVDIssue* issue = m_pDiagMgr ? m_pDiagMgr->Issue(check) : nullptr;
     return issue != nullptr && issue->m_nStatus == issue::kStatusPassed;
   };
-  services.scanPassed = [passed] { return passed(kWindowsScanCheck) || passed(kTwainCheck); };
+  services.wiaPassed = [passed] { return passed(kWindowsScanCheck); };
+  services.twainPassed = [passed] { return passed(kTwainCheck); };
   auto& twain = services.twain;
   twain.wiaPassed = [passed] { return passed(kWindowsScanCheck); };
   twain.simulatingOstrel = [this] { return m_bSimOstrel; };

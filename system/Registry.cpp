@@ -40,7 +40,7 @@ RegValue ReadValue(IRegistry& registry, HKey root, std::wstring_view path, std::
                    std::uint32_t view) {
   KVD_SCOPE(L"Registry::ReadValue");
   RegValue value;
-  if (path.empty() || name.empty()) return value;
+  if (path.empty() || (name.empty() && name.data() != kDefaultValue.data())) return value;
   const std::wstring keyPath(path);
   const std::wstring valueName(name);
   auto key = MakeUniqueHkey(registry);

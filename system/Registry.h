@@ -43,6 +43,10 @@ struct RegText {
   }
 };
 
+// The name that asks for a key's unnamed default value (an empty name of any other origin asks
+// nothing).
+inline constexpr std::wstring_view kDefaultValue = L"";
+
 // The view every HKLM access of the program uses.
 inline constexpr std::uint32_t kView32 = platform::sam::Wow64_32Key;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/api/IComObjects.h"
 #include "platform/api/ICrocan.h"
 #include "platform/api/IDevices.h"
 #include "platform/api/IFileSystem.h"
@@ -45,6 +46,7 @@ struct Platform {
   IWia& wia;
   ICrocan& crocan;
   ITwain& twain;
+  IComObjects& com;
 };
 
 // Some ports of a platform replaced by others (a recorder, a manual clock, the real files under a
@@ -75,6 +77,7 @@ struct PortOverrides {
   IWia* wia = nullptr;
   ICrocan* crocan = nullptr;
   ITwain* twain = nullptr;
+  IComObjects* com = nullptr;
 };
 
 inline Platform Overridden(const Platform& base, const PortOverrides& with) {
@@ -105,7 +108,8 @@ inline Platform Overridden(const Platform& base, const PortOverrides& with) {
                   pick(with.services, base.services),
                   pick(with.wia, base.wia),
                   pick(with.crocan, base.crocan),
-                  pick(with.twain, base.twain)};
+                  pick(with.twain, base.twain),
+                  pick(with.com, base.com)};
 }
 
 }  // namespace kvd::platform

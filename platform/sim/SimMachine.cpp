@@ -104,11 +104,12 @@ SimMachine::SimMachine()
       wia_(calls_),
       crocan_(calls_),
       twain_(calls_, clock_, files_),
+      com_(calls_),
       windows_(calls_, errors_, clock_),
       ports_{registry_, files_, environment_, process_,  clock_,   debug_,     errors_,
              sync_,     xml_,   system_,      security_, shell_,   installer_, network_,
              windows_,  ini_,   devices_,     modules_,  sockets_, icmp_,      gdi_,
-             services_, wia_,   crocan_,      twain_} {
+             services_, wia_,   crocan_,      twain_,    com_} {
   // The executable is a file like any other: it can be searched for, opened and read.
   files_.PutFile(process_.ModulePath(), {'M', 'Z'});
   system_.FollowWow64([this](bool wow64) { files_.SetWow64(wow64); });

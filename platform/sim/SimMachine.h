@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/api/Platform.h"
+#include "platform/sim/SimComObjects.h"
 #include "platform/sim/SimCommon.h"
 #include "platform/sim/SimCrocan.h"
 #include "platform/sim/SimDevices.h"
@@ -62,6 +63,7 @@ class SimMachine {
   SimWia& Wia() { return wia_; }
   SimCrocan& Crocan() { return crocan_; }
   SimTwain& Twain() { return twain_; }
+  SimComObjects& Com() { return com_; }
 
   // The n-th call (1 = the next one) from now of the port method named `method` (its name in
   // the interface: "OpenKeyEx", "CreateFile", "WaitForSingleObject", ...) fails with `code`:
@@ -108,6 +110,7 @@ class SimMachine {
   SimWia wia_;
   SimCrocan crocan_;
   SimTwain twain_;
+  SimComObjects com_;
   // Last of the sub-objects, so that its UI thread has ended before anything a handler may use
   // is destroyed.
   SimWindows windows_;

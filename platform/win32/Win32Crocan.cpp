@@ -5,23 +5,13 @@
 #include <objbase.h>
 #include <oleauto.h>
 
+#include "platform/win32/ComSlots.h"
 #include "platform/win32/Guids.h"
 #include "platform/win32/Win32Platform.h"
 
 namespace kvd::platform::win32 {
 
 namespace {
-
-// Slot `slot` of the object's first virtual table, called with the object and `args`, the way
-// COM calls a method (stdcall on x86).
-template <class... Args>
-HRESULT CallSlot(CrocanObject object, unsigned slot, Args... args) {
-  if (object == 0) return E_POINTER;
-  using Method = HRESULT(STDMETHODCALLTYPE*)(void*, Args...);
-  void* self = reinterpret_cast<void*>(object);
-  void* const* table = *static_cast<void* const* const*>(self);
-  return reinterpret_cast<Method>(table[slot])(self, args...);
-}
 
 IUnknown* AsUnknown(CrocanObject object) { return reinterpret_cast<IUnknown*>(object); }
 

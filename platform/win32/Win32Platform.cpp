@@ -623,6 +623,6 @@ Win32Platform::Win32Platform()
     : ports_{registry_, files_, environment_, process_,  clock_,   debug_,     errors_,
              sync_,     xml_,   system_,      security_, shell_,   installer_, network_,
              messages_, ini_,   devices_,     modules_,  sockets_, icmp_,      gdi_,
-             services_, wia_,   crocan_,      twain_} {}
+             services_, wia_,   crocan_,      twain_,    com_} {}
 
 }  // namespace kvd::platform::win32

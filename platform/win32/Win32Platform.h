@@ -309,6 +309,20 @@ class Win32Crocan final : public ICrocan {
   void Release(CrocanObject object) override;
 };
 
+class Win32ComObjects final : public IComObjects {
+ public:
+  HResult CoInitialize() override;
+  void CoUninitialize() override;
+  HResult CreateInstance(const Guid& classId, std::uint32_t context, const Guid& interfaceId,
+                         ComObject* object) override;
+  HResult QueryInterface(ComObject object, const Guid& interfaceId, ComObject* other) override;
+  void Release(ComObject object) override;
+  HResult CallForObject(ComObject object, unsigned slot, ComObject* out) override;
+  HResult CallForNumber(ComObject object, unsigned slot, std::int32_t* out) override;
+  HResult CallForItem(ComObject object, unsigned slot, std::int32_t index, ComObject* out) override;
+  HResult CallForText(ComObject object, unsigned slot, std::wstring* out) override;
+};
+
 class Win32Twain final : public ITwain {
  public:
   TwainLibrary LoadLibrary(const wchar_t* path, bool* hasEntry) override;
@@ -412,6 +426,7 @@ class Win32Platform {
   Win32Wia wia_;
   Win32Crocan crocan_;
   Win32Twain twain_;
+  Win32ComObjects com_;
   Platform ports_;
 };
 
