@@ -2,8 +2,8 @@
 # kavid.exe's diagnosis page under Wine, driven by the UI driver: a run of an all-in-one device
 # (the connection check passes, the device-manager check passes through the real 64-bit helper,
 # the driver check fails on the missing scan-folder setting, the Windows scan fails on Wine's WIA,
-# the TWAIN check scans through our data source, each check not built yet fails and stops the
-# run), Skip row by row to the summary, Retest, Back to a fresh device list. (Wine counts every device node as
+# the TWAIN check scans through our data source, the registry and scan-flow checks find the suite's
+# registration and scan flow in place, each check not built yet fails and stops the run), Skip row by row to the summary, Retest, Back to a fresh device list. (Wine counts every device node as
 # present, so a failing connection check is tested natively.) Runs under an X server (xvfb-run).
 # The maker's technical-information tool and software-update client are our recorder
 # (tools/fakes), installed where the suite's registry values say.
@@ -24,7 +24,8 @@ source "$here/fresh-prefix.sh" "$work/diagnosis-prefix"
 source "$here/ui.sh" "$4" "$(dirname "$exe")/strings"
 # shellcheck source=tests/e2e/twain-setup.sh
 source "$here/twain-setup.sh"
-"$installer" "$scenarios/usb-aio-composite.xml" "$scenarios/suite-tools.xml" >/dev/null
+"$installer" "$scenarios/usb-aio-composite.xml" "$scenarios/suite-tools.xml" \
+  "$scenarios/suite-registry.xml" "$scenarios/suite-scanflow.xml" >/dev/null
 # With the Windows scan failed, a failing TWAIN check offers no Skip: the device's source works.
 kvd_install_twain "$(readlink -f "$6")" "Quvari AIO 3400 Series TWAIN" 0003
 recorder="$(readlink -f "$5")"
@@ -82,6 +83,8 @@ done
 [ "$(drv visible "$host" 1030)" = 0 ] || fail "the summary still offers Skip"
 [ "$(drv visible "$host" 1040)" = 1 ] || fail "the English summary hides the feedback title"
 [ "$(drv list-images "$host" 1024 | sed -n 6p)" = 0 ] || fail "the TWAIN row is not marked passed"
+[ "$(drv list-images "$host" 1024 | sed -n 7p)" = 0 ] || fail "the registry row is not marked passed"
+[ "$(drv list-images "$host" 1024 | sed -n 8p)" = 0 ] || fail "the scan-flow row is not marked passed"
 shot diagnosis-summary.png
 # The software-update client of the summary, where its registry value says.
 drv click "$host" 1013
@@ -113,6 +116,11 @@ log="$(iconv -f UTF-16LE -t UTF-8 "$temp_unix/qv_kvd.log")"
 # The Windows scan check ran: Wine's WIA has no device, and the prefix is a Windows 7 without
 # the suite's KLE component, which the check reports as the upgrade problem.
 grep -q ' WIA scan Failed\.' <<<"$log" || fail "the Windows scan check did not run its scan"
+# The scan flow passed on its files and identifier (the TWAIN scan passed, so its servers were not
+# looked for); no destination server is registered under Wine, which only costs the listing.
+grep -q 'Tabbor OK\.' <<<"$log" || fail "the scan-flow check did not pass"
+grep -q 'Destination Server (Component) initialization FAILED' <<<"$log" ||
+  fail "the destination listing did not report the missing server"
 # The device-manager check asked the helper twice (the run and the retest); the helper found the
 # device's node by its hardware id, and Wine reports no problem for it.
 [ "$(grep -c 'Device manager is OK' <<<"$log")" = 2 ] || fail "the device-manager check did not pass twice"

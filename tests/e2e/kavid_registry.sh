@@ -22,7 +22,8 @@ source "$here/fresh-prefix.sh" "$work/registry-prefix"
 source "$here/ui.sh" "$4" "$(dirname "$exe")/strings"
 # shellcheck source=tests/e2e/twain-setup.sh
 source "$here/twain-setup.sh"
-"$installer" "$scenarios/usb-aio-composite.xml" "$scenarios/suite-registry.xml" >/dev/null
+"$installer" "$scenarios/usb-aio-composite.xml" "$scenarios/suite-tools.xml" \
+  "$scenarios/suite-registry.xml" "$scenarios/suite-scanflow.xml" >/dev/null
 kvd_install_twain "$(readlink -f "$5")" "Quvari AIO 3400 Series TWAIN" 0003
 status=0
 fail() { echo "FAIL: $*"; status=1; }
