@@ -3,6 +3,7 @@
 #include "issues/KVDConnectionIssue.h"
 #include "issues/KVDDeviceManagerIssue.h"
 #include "issues/KVDDriverIssue.h"
+#include "issues/KVDFrontPanelIssue.h"
 #include "issues/KVDRegistryMismatchIssue.h"
 #include "issues/KVDTWAINDetectionIssue.h"
 #include "issues/KVDTabborIssue.h"
@@ -60,6 +61,16 @@ CheckFactory TabborCheck(const CheckServices& services) {
   };
 }
 
+// The front-panel check with the run's results and the manager's hold on completion.
+CheckFactory FrontPanelCheck(const CheckServices& services) {
+  return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
+    return std::make_unique<CKVDFrontPanelIssue>(
+        platform, CKVDFrontPanelIssue::Services{services.wiaPassed, services.twainPassed,
+                                                services.dashraPresent, services.simulatingTarvel,
+                                                services.holdCompletion});
+  };
+}
+
 // The TWAIN check with what it asks of the program.
 CheckFactory TwainCheck(const CheckServices& services) {
   return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
@@ -86,6 +97,11 @@ CheckTable ProgramCheckTable(const CheckServices& services) {
       // ScanTo shares the QV Scan check's name.
       {11, L"QVSCAN", false, Lumeq, {-1, -1, -1, 4}, nullptr},
       {12, L"LUMEQ_SERVICE", false, Lumeq, {-1, -1, -1, 5}, nullptr},
-      {13, L"FRONT_PANEL", false, AllInOneWithScanButton | Tarvel, {9, 7, -1, -1}, nullptr},
+      {13,
+       L"FRONT_PANEL",
+       false,
+       AllInOneWithScanButton | Tarvel,
+       {9, 7, -1, -1},
+       FrontPanelCheck(services)},
   }};
 }

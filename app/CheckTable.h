@@ -22,6 +22,11 @@ struct CheckServices {
   std::function<bool()> wiaPassed;
   std::function<bool()> twainPassed;
   CKVDTWAINDetectionIssue::Services twain;
+  // The Dashra hub was found in this run; the simulation menu simulates the Tarvel family; the
+  // manager's hold on the run's completion.
+  std::function<bool()> dashraPresent;
+  std::function<bool()> simulatingTarvel;
+  std::function<void(bool)> holdCompletion;
 };
 
 // The checks of this version, in the manager's table order (index 0 to 12, id 1 to 13).

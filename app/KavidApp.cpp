@@ -143,6 +143,11 @@ CheckServices CKavidApp::Services() {
   };
   services.wiaPassed = [passed] { return passed(kWindowsScanCheck); };
   services.twainPassed = [passed] { return passed(kTwainCheck); };
+  services.dashraPresent = [this] { return m_pDiagMgr != nullptr && m_pDiagMgr->m_bDashraPresent; };
+  services.simulatingTarvel = [this] { return m_bSimTarvel; };
+  services.holdCompletion = [this](bool hold) {
+    if (m_pDiagMgr != nullptr) m_pDiagMgr->m_bHoldCompletion = hold;
+  };
   auto& twain = services.twain;
   twain.wiaPassed = [passed] { return passed(kWindowsScanCheck); };
   twain.simulatingOstrel = [this] { return m_bSimOstrel; };

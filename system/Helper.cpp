@@ -37,14 +37,6 @@ constexpr std::uint32_t kSeGroupEnabled = 0x4;
 constexpr std::uint32_t kSeGroupUseForDenyOnly = 0x10;
 constexpr std::uint32_t kFixedFileInfoBytes = 52;
 
-std::wstring TrimBackslashes(std::wstring_view text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && text[begin] == L'\\') ++begin;
-  while (end > begin && text[end - 1] == L'\\') --end;
-  return std::wstring(text.substr(begin, end - begin));
-}
-
 std::wstring Lower(std::wstring_view text) { return ToLowerOrdinal(text); }
 
 // The C run-time's _wtoi: leading blanks, a sign, digits; 0 when there are none.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/api/Types.h"
 
@@ -9,6 +10,10 @@ namespace kvd::platform {
 // An exported entry of a loaded library as a plain number; 0 when the library has no such export.
 // Only the port that handed it out calls through it.
 using ProcAddress = std::uintptr_t;
+
+// A scan-settings object of the maker's device scan-settings library, as a plain number; 0 is
+// none. Each one made is handed back to the library's destroy export.
+using ScanSettings = std::uintptr_t;
 
 // Libraries loaded at run time (kernel32). Failing calls set the last error.
 class IModules {
@@ -34,6 +39,20 @@ class IModules {
   // needReboot) through the address GetProcAddress gave: ERROR_SUCCESS or a Win32 error code.
   virtual std::uint32_t CallDriverPackageUninstall(ProcAddress entry, const wchar_t* infPath,
                                                    std::uint32_t flags, bool* needReboot) = 0;
+
+  // The maker's device scan-settings library (qvdevset.dll), through the addresses GetProcAddress
+  // gave for its two exports, and the plain object it makes (a table of three operations, not a
+  // COM interface). CreateAiODeviceScanSettings(BSTR of deviceId), the BSTR freed after the
+  // call: the object or 0. Throws std::bad_alloc when the BSTR cannot be made.
+  virtual ScanSettings CallCreateScanSettings(ProcAddress entry, const std::wstring& deviceId) = 0;
+  // DestroyAiODeviceScanSettings(object).
+  virtual void CallDestroyScanSettings(ProcAddress entry, ScanSettings object) = 0;
+  // The object's operations in slot order: OpenSession, CloseSession, GetDeviceShortcutList. The
+  // list the last one hands out is freed here (CoTaskMemFree) whatever it answers; only its
+  // count is passed on.
+  virtual bool ScanSettingsOpenSession(ScanSettings object) = 0;
+  virtual void ScanSettingsCloseSession(ScanSettings object) = 0;
+  virtual bool ScanSettingsShortcuts(ScanSettings object, std::uint32_t* count) = 0;
 };
 
 }  // namespace kvd::platform

@@ -253,6 +253,11 @@ std::wstring WithoutTrailingBackslashes(std::wstring_view text) {
   return std::wstring(text);
 }
 
+std::wstring TrimBackslashes(std::wstring_view text) {
+  while (!text.empty() && text.front() == L'\\') text.remove_prefix(1);
+  return WithoutTrailingBackslashes(text);
+}
+
 std::wstring Trim(std::wstring_view text) {
   const auto blank = [](wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; };
   std::size_t begin = 0;

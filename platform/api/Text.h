@@ -39,6 +39,8 @@ bool EqualsNoCase(std::wstring_view a, std::wstring_view b);
 
 // The text without the backslashes at its end ("C:\\Suite\\" -> "C:\\Suite").
 std::wstring WithoutTrailingBackslashes(std::wstring_view text);
+// The text without the backslashes at either end ("\\Suite\\Key\\" -> "Suite\\Key").
+std::wstring TrimBackslashes(std::wstring_view text);
 
 // Blanks (space, tab, CR, LF) removed from both ends.
 std::wstring Trim(std::wstring_view text);

@@ -519,6 +519,100 @@ std::vector<SimModules::PackageCall> SimModules::PackageUninstalls() const {
   return packageCalls_;
 }
 
+void SimModules::SetScanSettings(const std::wstring& deviceId, ScanSettingsDevice device) {
+  std::lock_guard lock(mutex_);
+  scanSettingsDevices_[deviceId] = device;
+}
+
+std::vector<SimModules::ScanSettingsCall> SimModules::ScanSettingsCalls() const {
+  std::lock_guard lock(mutex_);
+  return scanSettingsCalls_;
+}
+
+int SimModules::LiveScanSettings() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(scanSettings_.size());
+}
+
+int SimModules::OpenScanSettingsSessions() const {
+  std::lock_guard lock(mutex_);
+  return static_cast<int>(std::count_if(scanSettings_.begin(), scanSettings_.end(),
+                                        [](const auto& object) { return object.second.open; }));
+}
+
+void SimModules::RecordScanSettings(std::string operation, const std::wstring& deviceId) {
+  scanSettingsCalls_.push_back({std::move(operation), deviceId});
+}
+
+platform::ScanSettings SimModules::CallCreateScanSettings(platform::ProcAddress entry,
+                                                          const std::wstring& deviceId) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(entry);
+  const std::string name = "CreateAiODeviceScanSettings";
+  if (it == entries_.end() || it->second.second != name) {
+    RecordScanSettings("!" + name, deviceId);
+    return 0;
+  }
+  RecordScanSettings(name, deviceId);
+  auto device = scanSettingsDevices_.find(deviceId);
+  if (device == scanSettingsDevices_.end() || !device->second.makesObject) return 0;
+  const platform::ScanSettings object = nextScanSettings_;
+  nextScanSettings_ += 0x10;
+  scanSettings_.emplace(object, ScanSettingsObject{deviceId, false});
+  return object;
+}
+
+void SimModules::CallDestroyScanSettings(platform::ProcAddress entry,
+                                         platform::ScanSettings object) {
+  std::lock_guard lock(mutex_);
+  auto it = entries_.find(entry);
+  auto found = scanSettings_.find(object);
+  const std::string name = "DestroyAiODeviceScanSettings";
+  const bool sound =
+      it != entries_.end() && it->second.second == name && found != scanSettings_.end();
+  RecordScanSettings(sound ? name : "!" + name,
+                     found != scanSettings_.end() ? found->second.deviceId : L"");
+  if (sound) scanSettings_.erase(found);
+}
+
+bool SimModules::ScanSettingsOpenSession(platform::ScanSettings object) {
+  std::lock_guard lock(mutex_);
+  auto found = scanSettings_.find(object);
+  if (found == scanSettings_.end()) {
+    RecordScanSettings("!OpenSession", L"");
+    return false;
+  }
+  RecordScanSettings("OpenSession", found->second.deviceId);
+  found->second.open = scanSettingsDevices_[found->second.deviceId].opens;
+  return found->second.open;
+}
+
+void SimModules::ScanSettingsCloseSession(platform::ScanSettings object) {
+  std::lock_guard lock(mutex_);
+  auto found = scanSettings_.find(object);
+  if (found == scanSettings_.end() || !found->second.open) {
+    RecordScanSettings("!CloseSession",
+                       found != scanSettings_.end() ? found->second.deviceId : L"");
+    return;
+  }
+  RecordScanSettings("CloseSession", found->second.deviceId);
+  found->second.open = false;
+}
+
+bool SimModules::ScanSettingsShortcuts(platform::ScanSettings object, std::uint32_t* count) {
+  std::lock_guard lock(mutex_);
+  auto found = scanSettings_.find(object);
+  if (found == scanSettings_.end() || !found->second.open) {
+    RecordScanSettings("!GetDeviceShortcutList",
+                       found != scanSettings_.end() ? found->second.deviceId : L"");
+    return false;
+  }
+  RecordScanSettings("GetDeviceShortcutList", found->second.deviceId);
+  const ScanSettingsDevice& device = scanSettingsDevices_[found->second.deviceId];
+  *count = device.lists ? device.shortcuts : 0;
+  return device.lists;
+}
+
 std::string SimModules::ExportName(platform::ProcAddress entry) const {
   std::lock_guard lock(mutex_);
   auto it = entries_.find(entry);

@@ -161,6 +161,30 @@ class SimModules final : public platform::IModules {
   };
   std::vector<PackageCall> PackageUninstalls() const;
 
+  // The device scan-settings library's objects: one is made for a device id it was told about
+  // (none for any other), with the answers set for that id. Every call is recorded with its id.
+  struct ScanSettingsDevice {
+    bool makesObject = true;
+    bool opens = true;
+    bool lists = true;
+    std::uint32_t shortcuts = 0;
+  };
+  void SetScanSettings(const std::wstring& deviceId, ScanSettingsDevice device);
+  struct ScanSettingsCall {
+    std::string operation;  // the export or the operation's name
+    std::wstring deviceId;
+  };
+  std::vector<ScanSettingsCall> ScanSettingsCalls() const;
+  // Objects made and not destroyed; sessions opened and not closed.
+  int LiveScanSettings() const;
+  int OpenScanSettingsSessions() const;
+  platform::ScanSettings CallCreateScanSettings(platform::ProcAddress entry,
+                                                const std::wstring& deviceId) override;
+  void CallDestroyScanSettings(platform::ProcAddress entry, platform::ScanSettings object) override;
+  bool ScanSettingsOpenSession(platform::ScanSettings object) override;
+  void ScanSettingsCloseSession(platform::ScanSettings object) override;
+  bool ScanSettingsShortcuts(platform::ScanSettings object, std::uint32_t* count) override;
+
   // Makes the file and declares its exports.
   void AddLibrary(const std::wstring& path, std::vector<std::string> exports);
   // The export an entry stands for ("" for none), and the full path of the library it is in.
@@ -194,6 +218,17 @@ class SimModules final : public platform::IModules {
   PackageRemoval packageRemoval_;
   std::vector<PackageCall> packageCalls_;
   platform::ProcAddress nextEntry_ = 0x7100;
+  struct ScanSettingsObject {
+    std::wstring deviceId;
+    bool open = false;
+  };
+  // A call through an entry that is not the export named, or on an object not made or already
+  // destroyed, is recorded with "!" before its name.
+  void RecordScanSettings(std::string operation, const std::wstring& deviceId);
+  std::map<std::wstring, ScanSettingsDevice> scanSettingsDevices_;
+  std::map<platform::ScanSettings, ScanSettingsObject> scanSettings_;
+  std::vector<ScanSettingsCall> scanSettingsCalls_;
+  platform::ScanSettings nextScanSettings_ = 0x5100;
 };
 
 // The hosts the network knows: names with their addresses, and which addresses answer an echo

@@ -424,6 +424,14 @@ void SimRegistry::RemoveKey(HKey root, std::wstring_view path) {
   EraseTreeLocked(*node);
 }
 
+void SimRegistry::RemoveValue(HKey root, std::wstring_view path, std::wstring_view name) {
+  std::lock_guard lock(mutex_);
+  auto node = FindRealLocked(root, path);
+  if (!node || node->values.erase(ToUpperOrdinal(name)) == 0) {
+    throw std::invalid_argument("sim registry: no such value");
+  }
+}
+
 void SimRegistry::DenyAccess(HKey root, std::wstring_view path) {
   std::lock_guard lock(mutex_);
   RealLocked(root, path, true)->denied = true;

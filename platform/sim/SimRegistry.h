@@ -70,6 +70,7 @@ class SimRegistry final : public platform::IRegistry {
   // The sub-keys' names as stored, in enumeration order; empty for a missing key.
   std::vector<std::wstring> SubKeyNames(platform::HKey root, std::wstring_view path) const;
   void RemoveKey(platform::HKey root, std::wstring_view path);  // with everything below it
+  void RemoveValue(platform::HKey root, std::wstring_view path, std::wstring_view name);
   // Opening or creating that key (made if missing) answers ERROR_ACCESS_DENIED, as does
   // creating a sub-key in it; keys below it stay reachable.
   void DenyAccess(platform::HKey root, std::wstring_view path);

@@ -274,15 +274,26 @@ bool SimShell::CreateProcess(const wchar_t* applicationName, const wchar_t* comm
     errors_.SetThreadError(err::FileNotFound);
     return false;
   }
-  std::lock_guard lock(mutex_);
-  launches_.push_back({applicationName, commandLine != nullptr
-                                            ? std::optional<std::wstring>(commandLine)
-                                            : std::nullopt});
-  out->process = sync_.CreateMutex(false, nullptr);
-  out->thread = sync_.CreateMutex(false, nullptr);
-  out->processId = nextProcessId_;
-  out->threadId = nextProcessId_ + 4;
-  nextProcessId_ += 8;
+  Program program;
+  {
+    std::lock_guard lock(mutex_);
+    launches_.push_back({applicationName, commandLine != nullptr
+                                              ? std::optional<std::wstring>(commandLine)
+                                              : std::nullopt});
+    out->process = sync_.CreateMutex(false, nullptr);
+    out->thread = sync_.CreateMutex(false, nullptr);
+    out->processId = nextProcessId_;
+    out->threadId = nextProcessId_ + 4;
+    nextProcessId_ += 8;
+    auto it = programs_.find(platform::ToLowerOrdinal(applicationName));
+    if (it != programs_.end()) program = it->second;
+  }
+  // What the program does happens before the caller goes on, as if it had done it at once.
+  if (program) {
+    const std::uint32_t code = program(commandLine != nullptr ? commandLine : L"");
+    std::lock_guard lock(mutex_);
+    exitCodes_[out->process] = code;
+  }
   return true;
 }
 

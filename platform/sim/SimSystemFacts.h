@@ -138,8 +138,9 @@ class SimShell final : public platform::IShell {
                       const wchar_t* parameters, int show, platform::SyncHandle* process) override;
   bool GetExitCodeProcess(platform::SyncHandle process, std::uint32_t* code) override;
 
-  // The behaviour of a program started through ShellExecuteEx: it runs on the caller's thread
-  // with the parameters it was given and answers its exit code.
+  // The behaviour of a program started through ShellExecuteEx or CreateProcess: it runs on the
+  // caller's thread with the parameters (the command line) it was given and answers its exit
+  // code.
   using Program = std::function<std::uint32_t(const std::wstring& parameters)>;
   void SetProgram(const std::wstring& path, Program program);
   void SetProgramHangs(const std::wstring& path);

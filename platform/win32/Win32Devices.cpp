@@ -1,6 +1,7 @@
 // The Plug and Play, run-time library, Winsock and ICMP ports over setupapi, cfgmgr32, kernel32,
 // ws2_32 and the entries of the IP helper library that the program loaded itself.
 #include "platform/win32/Guids.h"
+#include "platform/win32/ScanSettingsTypes.h"
 #include "platform/win32/Win32Platform.h"
 
 #include "platform/win32/Windows.h"
@@ -17,6 +18,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #undef GetSystemDirectory
@@ -233,6 +235,44 @@ std::uint32_t Win32Modules::CallDriverPackageUninstall(ProcAddress entry, const 
   const DWORD result = uninstall(infPath, flags, nullptr, &reboot);
   *needReboot = reboot != FALSE;
   return result;
+}
+
+namespace {
+
+AiODeviceScanSettings* ScanSettingsObject(ScanSettings object) {
+  return reinterpret_cast<AiODeviceScanSettings*>(object);
+}
+
+}  // namespace
+
+ScanSettings Win32Modules::CallCreateScanSettings(ProcAddress entry, const std::wstring& deviceId) {
+  BSTR id = ::SysAllocString(deviceId.c_str());
+  if (id == nullptr) throw std::bad_alloc();
+  const auto create = reinterpret_cast<CreateAiODeviceScanSettingsFn>(entry);
+  AiODeviceScanSettings* object = create(id);
+  ::SysFreeString(id);
+  return reinterpret_cast<ScanSettings>(object);
+}
+
+void Win32Modules::CallDestroyScanSettings(ProcAddress entry, ScanSettings object) {
+  reinterpret_cast<DestroyAiODeviceScanSettingsFn>(entry)(ScanSettingsObject(object));
+}
+
+bool Win32Modules::ScanSettingsOpenSession(ScanSettings object) {
+  return ScanSettingsObject(object)->OpenSession();
+}
+
+void Win32Modules::ScanSettingsCloseSession(ScanSettings object) {
+  ScanSettingsObject(object)->CloseSession();
+}
+
+bool Win32Modules::ScanSettingsShortcuts(ScanSettings object, std::uint32_t* count) {
+  void* list = nullptr;
+  unsigned long listed = 0;
+  const bool listedOk = ScanSettingsObject(object)->GetDeviceShortcutList(&list, &listed);
+  if (list != nullptr) ::CoTaskMemFree(list);
+  *count = listedOk ? static_cast<std::uint32_t>(listed) : 0;
+  return listedOk;
 }
 
 int Win32Sockets::WSAStartup(std::uint16_t version, WsaData* data) {

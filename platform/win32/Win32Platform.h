@@ -362,6 +362,11 @@ class Win32Modules final : public IModules {
   void CallDevicePropertiesRunDll(ProcAddress entry, const wchar_t* commandLine, int show) override;
   std::uint32_t CallDriverPackageUninstall(ProcAddress entry, const wchar_t* infPath,
                                            std::uint32_t flags, bool* needReboot) override;
+  ScanSettings CallCreateScanSettings(ProcAddress entry, const std::wstring& deviceId) override;
+  void CallDestroyScanSettings(ProcAddress entry, ScanSettings object) override;
+  bool ScanSettingsOpenSession(ScanSettings object) override;
+  void ScanSettingsCloseSession(ScanSettings object) override;
+  bool ScanSettingsShortcuts(ScanSettings object, std::uint32_t* count) override;
 };
 
 class Win32Sockets final : public ISockets {

@@ -15,7 +15,7 @@ inline bool LoadTestStrings(sim::SimMachine& sim,
                             const std::vector<std::pair<std::string, std::string>>& texts) {
   std::string file = "<Strings>";
   for (const auto& [key, value] : texts) {
-    file += "<String ID=\"" + key + "\" Value=\"" + value + "\"/>";
+    file.append("<String ID=\"").append(key).append("\" Value=\"").append(value).append("\"/>");
   }
   file += "</Strings>";
   sim.Files().PutFile(L"C:\\Program Files (x86)\\Quvari\\Kavid\\strings\\1033.xml",
