@@ -6,7 +6,8 @@
 # as Tabbor. Shortcuts pass the check; none give the problem outcome, whose repair starts Tabbor
 # with the button-settings command line and passes once the library has shortcuts after Tabbor's
 # time; without the library the question cannot be answered, and a library planted in the
-# program's own folder is never loaded. Runs under an X server.
+# program's own folder is never loaded. (kavid_tarvel_button.sh tests a Tarvel scanner's.) Runs
+# under an X server.
 #   tests/e2e/kavid_frontpanel.sh <kavid.exe> <work folder> <kvd_scenario_install> <kvd_ui_driver.exe>
 #                                 <sane.ds> <qvdevset.dll> <kvd_fake_recorder.exe>
 set -euo pipefail
@@ -45,31 +46,16 @@ cp "$devset" "$planted"
 printf '[Device]\r\nId=%s\r\nShortcuts=5\r\n' "$identifier" >"$planted.ini"
 trap 'rm -f "$planted" "$planted.ini" "$planted.calls"' EXIT
 
-front_row() { drv list-images "$host" 1024 | sed -n 10p; }
-# The result pane's text without the tabs a link's text ends with; a key's text without its
-# link marks.
-result() { drv richedit-text "$host" 1041 | sed 's/\t*$//'; }
-shown() { kvd_text "$1" | sed 's#<a>##; s#</a>##'; }
+front_row() { kvd_row_mark 10; }
 summary="$(kvd_text ADD_HELP)"
-# From a stopped run: Skip until the front-panel row has its mark.
-skip_to_front_panel() {
-  for _ in $(seq 1 10); do
-    [ "$(front_row)" != -1 ] && return 0
-    drv click "$host" 1030
-    sleep 0.3
-    wait_enabled 1003 600 || { fail "the run did not stop after Skip"; return 1; }
-  done
-  [ "$(front_row)" != -1 ] || fail "the front-panel check did not run"
-}
-retest() { drv click "$host" 1028; sleep 0.3; wait_enabled 1003 600 || fail "the retest never stopped"; }
 
 # Two shortcuts: the button works, and the run completes with the summary.
 shortcuts 2
 kvd_start_diagnosis "$exe"
 wait_enabled 1003 600 || fail "the run never stopped"
-skip_to_front_panel
-[ "$(front_row)" = 0 ] || fail "shortcuts mark the row <$(front_row)>: <$(result)>"
-[ "$(result)" = "$summary" ] || fail "the passed last check did not lead to the summary: <$(result)>"
+kvd_skip_to_row 10
+[ "$(front_row)" = 0 ] || fail "shortcuts mark the row <$(front_row)>: <$(kvd_result)>"
+[ "$(kvd_result)" = "$summary" ] || fail "the passed last check did not lead to the summary: <$(kvd_result)>"
 expected_question="Create $identifier
 OpenSession
 GetDeviceShortcutList 2
@@ -81,10 +67,10 @@ Destroy"
 # warning, the TWAIN scan having passed, with Skip and without Fix.
 rm -f "$bin/qvdevset.dll.calls"
 shortcuts 0
-retest
-skip_to_front_panel
+kvd_retest
+kvd_skip_to_row 10
 [ "$(front_row)" = 2 ] || fail "no shortcut marks the row <$(front_row)>"
-[ "$(result)" = "$(shown FRONT_PANEL_ISSUE_FOUND_NO_DASHRA)" ] || fail "no shortcut gave <$(result)>"
+[ "$(kvd_result)" = "$(kvd_shown_text FRONT_PANEL_ISSUE_FOUND_NO_DASHRA)" ] || fail "no shortcut gave <$(kvd_result)>"
 [ "$(drv visible "$host" 1030)" = 1 ] || fail "Skip is not offered"
 [ "$(drv visible "$host" 1002)" = 0 ] || fail "Fix is offered without the Dashra hub"
 # The repair, as the page runs it for the outcome that offers it: Tabbor with its command line;
@@ -97,9 +83,9 @@ shortcuts 3
 tabbor_line="$(tr -d '\r' <"$bin/qvtabbor.exe.calls" 2>/dev/null | cut -f1)"
 [ "$tabbor_line" = " -n  \"$identifier\" -a SETTINGS -f SCAN_BUTTON -b SCAN_TO" ] ||
   fail "Tabbor was started with <$tabbor_line>"
-for _ in $(seq 1 400); do [ "$(result)" = "$summary" ] && break; sleep 0.1; done
+for _ in $(seq 1 400); do [ "$(kvd_result)" = "$summary" ] && break; sleep 0.1; done
 waited=$(($(date +%s) - started))
-[ "$(result)" = "$summary" ] || fail "the repair did not lead to the summary: <$(result)>"
+[ "$(kvd_result)" = "$summary" ] || fail "the repair did not lead to the summary: <$(kvd_result)>"
 [ "$waited" -ge 20 ] || fail "the repair asked again after $waited s, before Tabbor's 20 s"
 [ "$(library_calls | grep -c '^GetDeviceShortcutList 3$')" = 1 ] ||
   fail "the library was not asked again after Tabbor: <$(library_calls)>"
@@ -107,10 +93,10 @@ waited=$(($(date +%s) - started))
 
 # Without the library the question cannot be answered.
 rm "$bin/qvdevset.dll"
-retest
-skip_to_front_panel
+kvd_retest
+kvd_skip_to_row 10
 [ "$(front_row)" = 2 ] || fail "a missing library marks the row <$(front_row)>"
-[ "$(result)" = "$(shown FRONT_PANEL_ISSUE_FOUND_NO_DASHRA)" ] || fail "a missing library gave <$(result)>"
+[ "$(kvd_result)" = "$(kvd_shown_text FRONT_PANEL_ISSUE_FOUND_NO_DASHRA)" ] || fail "a missing library gave <$(kvd_result)>"
 
 kvd_close_and_read_log
 [ ! -e "$planted.calls" ] || fail "the library in the program's folder was loaded: <$(cat "$planted.calls")>"
@@ -118,5 +104,6 @@ grep -q 'The repair of check 12: fixed' <<<"$log" || fail "the front panel's rep
 grep -q 'Could not find any shortcuts\.' <<<"$log" || fail "no shortcut is not logged"
 grep -q 'Could not load qvdevset\.dll' <<<"$log" || fail "the missing library is not logged"
 [ -z "$(kvd_error_records <<<"$log")" ] || fail "error records in the log: $(kvd_error_records <<<"$log")"
-[ "$status" = 0 ] && echo "PASS: the front-panel check under Wine"
+
+[ "$status" = 0 ] && echo "PASS: the front-panel check of an all-in-one under Wine"
 exit "$status"

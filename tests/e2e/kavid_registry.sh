@@ -34,35 +34,23 @@ reg_value() {
   wine reg query "$1" /v "$2" /reg:32 </dev/null 2>/dev/null | tr -d '\r' |
     awk -v name="$2" '$1 == name { $1 = ""; sub(/^ +/, ""); print }'
 }
-registry_row() { drv list-images "$host" 1024 | sed -n 7p; }
-result() { drv richedit-text "$host" 1041; }
-# From a stopped run: Skip until the registry row has its mark.
-skip_to_registry() {
-  for _ in 1 2 3 4 5; do
-    [ "$(registry_row)" != -1 ] && return 0
-    drv click "$host" 1030
-    sleep 0.3
-    wait_enabled 1003 600 || { fail "the run did not stop after Skip"; return 1; }
-  done
-  [ "$(registry_row)" != -1 ] || fail "the registry check did not run"
-}
-retest() { drv click "$host" 1028; sleep 0.3; wait_enabled 1003 600 || fail "the retest never stopped"; }
+registry_row() { kvd_row_mark 7; }
 
 # The profile write path is missing: written during the diagnosis, which passes.
 wine reg delete 'HKLM\Software\Quvari\Brevane' /v ProfileWritePath /f /reg:32 </dev/null >/dev/null 2>&1
 kvd_start_diagnosis "$exe"
 wait_enabled 1003 600 || fail "the run never stopped"
-skip_to_registry
-[ "$(registry_row)" = 0 ] || fail "the consistent registration marks the row <$(registry_row)>: <$(result)>"
+kvd_skip_to_row 7
+[ "$(registry_row)" = 0 ] || fail "the consistent registration marks the row <$(registry_row)>: <$(kvd_result)>"
 [ "$(reg_value 'HKLM\Software\Quvari\Brevane' ProfileWritePath)" = 'REG_SZ %APPDATA%\QV\Brevane\Data\Destination' ] ||
   fail "the profile write path is <$(reg_value 'HKLM\Software\Quvari\Brevane' ProfileWritePath)>"
 
 # Another instance's class index: a warning (the TWAIN scan passed) with Fix, which rewrites it.
 wine reg add "$scan_key" /v ImagingClassIndex /d 0004 /f /reg:32 </dev/null >/dev/null 2>&1
-retest
-skip_to_registry
+kvd_retest
+kvd_skip_to_row 7
 [ "$(registry_row)" = 2 ] || fail "a wrong class index marks the row <$(registry_row)>"
-[ "$(result)" = "$(kvd_text TWAIN_WIA_OK_REG_FAIL)" ] || fail "a wrong class index gave <$(result)>"
+[ "$(kvd_result)" = "$(kvd_text TWAIN_WIA_OK_REG_FAIL)" ] || fail "a wrong class index gave <$(kvd_result)>"
 [ "$(drv visible "$host" 1002)" = 1 ] || fail "Fix is not offered for the class index"
 [ "$(drv visible "$host" 1030)" = 0 ] || fail "Skip is offered beside Fix"
 drv click "$host" 1002
@@ -70,15 +58,15 @@ sleep 0.5
 wait_enabled 1003 600 || fail "the run did not stop after the repair"
 [ "$(reg_value "$scan_key" ImagingClassIndex)" = "REG_SZ 0003" ] ||
   fail "the repair left <$(reg_value "$scan_key" ImagingClassIndex)>"
-retest
-skip_to_registry
+kvd_retest
+kvd_skip_to_row 7
 [ "$(registry_row)" = 0 ] || fail "the repaired registration marks the row <$(registry_row)>"
 
 # The driver's settings value is missing: the driver refresh is offered.
 wine reg delete "$data_key" /v LoadSettingsOnce /f /reg:32 </dev/null >/dev/null 2>&1
-retest
-skip_to_registry
-[ "$(result)" = "$(kvd_text UPDATE_SCAN_DRIVER_REG)" ] || fail "a missing settings value gave <$(result)>"
+kvd_retest
+kvd_skip_to_row 7
+[ "$(kvd_result)" = "$(kvd_text UPDATE_SCAN_DRIVER_REG)" ] || fail "a missing settings value gave <$(kvd_result)>"
 for id in 1015 1009 1030; do
   [ "$(drv visible "$host" "$id")" = 1 ] || fail "button $id is not offered for the driver's values"
 done

@@ -40,14 +40,44 @@ wait_enabled() {
   done
   return 1
 }
-# Starts kavid.exe, waits for its window and device list, and diagnoses the first device.
+# Starts kavid.exe, waits for its window and device list, and diagnoses the first device, or
+# with a second argument the first whose row matches that pattern (grep).
 kvd_start_diagnosis() {
   kvd_launch "$1"
   kvd_wait_host || return 1
   for _ in $(seq 1 100); do [ -n "$(drv list-rows "$host" 1020)" ] && break; sleep 0.1; done
-  drv select-row "$host" 1020 0
+  local row=0
+  # With a pattern: the first device whose row matches it.
+  if [ -n "${2:-}" ]; then
+    row="$(drv list-rows "$host" 1020 | grep -n -m1 -e "$2" | cut -d: -f1)"
+    [ -n "$row" ] || { echo "FAIL: no device row matches <$2>"; return 1; }
+    row=$((row - 1))
+  fi
+  drv select-row "$host" 1020 "$row"
   drv click "$host" 1005
   sleep 0.3
+}
+# The result pane's text, without the tabs the program ends a link's text with.
+kvd_result() { drv richedit-text "$host" 1041 | sed 's/\t*$//'; }
+# A key's English text as the result pane shows it, without its link marks.
+kvd_shown_text() { kvd_text "$1" | sed 's#<a>##; s#</a>##'; }
+# The status mark of the diagnosis page's row <n> (1 = the first row), -1 while it has none.
+kvd_row_mark() { drv list-images "$host" 1024 | sed -n "${1}p"; }
+# From a stopped run: Skip until row <n> has its mark (the test's own fail when it cannot).
+kvd_skip_to_row() {
+  for _ in $(seq 1 12); do
+    [ "$(kvd_row_mark "$1")" != -1 ] && return 0
+    drv click "$host" 1030 || { fail "Skip is not offered at <$(kvd_result)>"; return 1; }
+    sleep 0.3
+    wait_enabled 1003 600 || { fail "the run did not stop after Skip"; return 1; }
+  done
+  [ "$(kvd_row_mark "$1")" != -1 ] || fail "the check of row $1 did not run"
+}
+# Retest, and wait until the new run stops.
+kvd_retest() {
+  drv click "$host" 1028
+  sleep 0.3
+  wait_enabled 1003 600 || fail "the retest never stopped"
 }
 # Cancel on the diagnosis page: the program must end with 0 (the test's own fail is called
 # otherwise); its trace log, as UTF-8 without carriage returns, is then in `log`.

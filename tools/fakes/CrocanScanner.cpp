@@ -349,31 +349,6 @@ class Scanner final : public IScanner,
 fake::Factory<Manager> g_managers;
 fake::Factory<Scanner> g_scanners;
 
-std::wstring Text(const GUID& guid) {
-  wchar_t text[40] = {};
-  ::StringFromGUID2(guid, text, 40);
-  return text;
-}
-
-// HKCR\CLSID\{class}\InprocServer32 of this library, in the calling process's view.
-bool Register(const GUID& classId) {
-  const std::wstring key = L"CLSID\\" + Text(classId) + L"\\InprocServer32";
-  HKEY server = nullptr;
-  if (::RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &server,
-                        nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const std::wstring path = fake::OwnPath();
-  const wchar_t model[] = L"Both";
-  const bool ok =
-      ::RegSetValueExW(server, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                       static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS &&
-      ::RegSetValueExW(server, L"ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>(model),
-                       sizeof model) == ERROR_SUCCESS;
-  ::RegCloseKey(server);
-  return ok;
-}
-
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
@@ -394,5 +369,8 @@ extern "C" __declspec(dllexport) HRESULT WINAPI
 extern "C" __declspec(dllexport) HRESULT WINAPI DllCanUnloadNow() { return S_FALSE; }
 
 extern "C" __declspec(dllexport) HRESULT WINAPI DllRegisterServer() {
-  return Register(Win32(crocan::ClsidScannerManager)) && Register(kScannerClass) ? S_OK : E_FAIL;
+  return fake::RegisterServer(Win32(crocan::ClsidScannerManager), L"InprocServer32") &&
+                 fake::RegisterServer(kScannerClass, L"InprocServer32")
+             ? S_OK
+             : E_FAIL;
 }

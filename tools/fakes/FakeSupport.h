@@ -44,6 +44,31 @@ inline UINT SettingNumber(const wchar_t* section, const wchar_t* key, UINT fallb
                                  (OwnPath() + L".ini").c_str());
 }
 
+// HKCR\CLSID\{class}\<kind> ("InprocServer32" or "LocalServer32") naming this module, in the
+// calling process's view: what registering a COM server writes. An in-process server's threading
+// model is Both.
+inline bool RegisterServer(const GUID& classId, const wchar_t* kind) {
+  wchar_t text[40] = {};
+  ::StringFromGUID2(classId, text, 40);
+  const std::wstring key = std::wstring(L"CLSID\\") + text + L"\\" + kind;
+  HKEY server = nullptr;
+  if (::RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &server,
+                        nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  const std::wstring path = OwnPath();
+  const wchar_t model[] = L"Both";
+  bool ok =
+      ::RegSetValueExW(server, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                       static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  if (ok && std::wstring(kind) == L"InprocServer32") {
+    ok = ::RegSetValueExW(server, L"ThreadingModel", 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(model), sizeof model) == ERROR_SUCCESS;
+  }
+  ::RegCloseKey(server);
+  return ok;
+}
+
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wnon-virtual-dtor"
 // COM objects delete themselves when the last reference goes.
