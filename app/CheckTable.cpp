@@ -4,6 +4,7 @@
 #include "issues/KVDDeviceManagerIssue.h"
 #include "issues/KVDDriverIssue.h"
 #include "issues/KVDFrontPanelIssue.h"
+#include "issues/KVDLumeqServiceIssue.h"
 #include "issues/KVDRegistryMismatchIssue.h"
 #include "issues/KVDTWAINDetectionIssue.h"
 #include "issues/KVDTabborIssue.h"
@@ -71,6 +72,14 @@ CheckFactory FrontPanelCheck(const CheckServices& services) {
   };
 }
 
+// The Lumeq service check with the scan checks' results.
+CheckFactory LumeqServiceCheck(const CheckServices& services) {
+  return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
+    return std::make_unique<CKVDLumeqServiceIssue>(
+        platform, CKVDLumeqServiceIssue::Services{services.wiaPassed, services.twainPassed});
+  };
+}
+
 // The TWAIN check with what it asks of the program.
 CheckFactory TwainCheck(const CheckServices& services) {
   return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
@@ -96,7 +105,7 @@ CheckTable ProgramCheckTable(const CheckServices& services) {
       {10, L"QVSCAN", false, Ostrel, {-1, -1, 5, -1}, nullptr},
       // ScanTo shares the QV Scan check's name.
       {11, L"QVSCAN", false, Lumeq, {-1, -1, -1, 4}, nullptr},
-      {12, L"LUMEQ_SERVICE", false, Lumeq, {-1, -1, -1, 5}, nullptr},
+      {12, L"LUMEQ_SERVICE", false, Lumeq, {-1, -1, -1, 5}, LumeqServiceCheck(services)},
       {13,
        L"FRONT_PANEL",
        false,

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "issues/KVDConnectionIssue.h"
+#include "issues/ServiceControl.h"
 #include "logging/Trace.h"
 #include "platform/api/Handles.h"
 #include "strings/StringTable.h"
@@ -12,15 +13,10 @@
 KVD_TRACE_SOURCE();
 
 namespace kind = DUDiduzuz::kind;
-namespace svc = kvd::platform::svc;
-using kvd::platform::ScHandle;
 
 namespace {
 
 constexpr const wchar_t* kService = L"stisvc";
-constexpr std::uint32_t kGenericRead = 0x80000000;
-constexpr std::uint32_t kNoChange = 0xFFFFFFFF;  // SERVICE_NO_CHANGE
-constexpr std::uint32_t kServiceAlreadyRunning = 1056;
 constexpr int kServiceNotOpened = 1044;
 constexpr int kServiceNotStarted = 1045;
 constexpr int kWiaFailed = 1046;
@@ -70,60 +66,43 @@ int CKVDWindowsScanIssue::SetUI(int code) {
 int CKVDWindowsScanIssue::CheckWIAService() {
   KVD_SCOPE(L"CKVDWindowsScanIssue::CheckWIAService");
   KVD_LOG(kind::Info, L"Diagnoses WIA Service.");
-  kvd::platform::IServices& services = m_platform.services;
-  const auto manager = kvd::platform::MakeUniqueScHandle(
-      services, services.OpenSCManager(L"ServicesActive", kGenericRead));
-  // Nothing to ask: the scan decides.
-  if (!manager.valid()) return issue::kPassed;
-  const auto service = kvd::platform::MakeUniqueScHandle(
-      services, services.OpenService(manager.get(), kService, svc::ServiceAllAccess));
-  if (!service.valid()) {
-    KVD_LOG(kind::Error, L"OpenService failed. Service : %s", kService);
-    return 0;
+  switch (kvd::service::Ask(m_platform, kService, kvd::service::kGenericRead)) {
+    case kvd::service::Answer::ManagerNotOpened:
+      // Nothing to ask: the scan decides.
+      return issue::kPassed;
+    case kvd::service::Answer::ServiceNotOpened:
+      KVD_LOG(kind::Error, L"OpenService failed. Service : %s", kService);
+      return 0;
+    case kvd::service::Answer::Usable:
+      return issue::kPassed;
+    default:
+      return 0;
   }
-  kvd::platform::ServiceConfig config;
-  std::uint32_t needed = 0;
-  if (services.QueryServiceConfig(service.get(), 0, &config, &needed) ||
-      m_platform.errors.GetLastError() != kvd::platform::err::InsufficientBuffer ||
-      !services.QueryServiceConfig(service.get(), needed, &config, &needed)) {
-    return 0;
-  }
-  std::uint32_t state = 0;
-  if (!services.QueryServiceStatus(service.get(), &state) || state == svc::Stopped ||
-      config.startType == svc::Disabled) {
-    return 0;
-  }
-  return issue::kPassed;
 }
 
 bool CKVDWindowsScanIssue::FixWIAServiceIssue(int& errorCode) {
   KVD_SCOPE(L"CKVDWindowsScanIssue::FixWIAServiceIssue");
   KVD_LOG(kind::Debug, L"Fixes WIA Service Issue.");
-  kvd::platform::IServices& services = m_platform.services;
   bool fixed = false;
-  {
-    const auto manager = kvd::platform::MakeUniqueScHandle(
-        services, services.OpenSCManager(L"ServicesActive", svc::ScManagerAllAccess));
-    if (!manager.valid()) {
+  switch (kvd::service::StartAutomatically(m_platform, kService)) {
+    case kvd::service::Repair::ManagerNotOpened:
       errorCode = kServiceNotOpened;
-    } else {
-      const auto service = kvd::platform::MakeUniqueScHandle(
-          services, services.OpenService(manager.get(), kService, svc::ServiceAllAccess));
-      if (!service.valid()) {
-        KVD_LOG(kind::Error, L"OpenService failed. Service : %s", kService);
-        errorCode = kServiceNotOpened;
-      } else if (!services.ChangeServiceStartType(service.get(), kNoChange, svc::AutoStart)) {
-        KVD_LOG(kind::Debug, L"ChangeServiceConfig failed for WIA Service.");
-        errorCode = kServiceNotOpened;
-      } else if (!services.StartService(service.get()) &&
-                 // Started meanwhile (by Windows, on the change): it runs, which is the repair.
-                 m_platform.errors.GetLastError() != kServiceAlreadyRunning) {
-        KVD_LOG(kind::Debug, L"Failed to start WIA Service.");
-        errorCode = kServiceNotStarted;
-      } else {
-        fixed = true;
-      }
-    }
+      break;
+    case kvd::service::Repair::ServiceNotOpened:
+      KVD_LOG(kind::Error, L"OpenService failed. Service : %s", kService);
+      errorCode = kServiceNotOpened;
+      break;
+    case kvd::service::Repair::NotReconfigured:
+      KVD_LOG(kind::Debug, L"ChangeServiceConfig failed for WIA Service.");
+      errorCode = kServiceNotOpened;
+      break;
+    case kvd::service::Repair::NotStarted:
+      KVD_LOG(kind::Debug, L"Failed to start WIA Service.");
+      errorCode = kServiceNotStarted;
+      break;
+    case kvd::service::Repair::Started:
+      fixed = true;
+      break;
   }
   m_platform.clock.Sleep(3000);
   return fixed;
