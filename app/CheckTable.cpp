@@ -5,6 +5,7 @@
 #include "issues/KVDDriverIssue.h"
 #include "issues/KVDFrontPanelIssue.h"
 #include "issues/KVDLumeqServiceIssue.h"
+#include "issues/KVDQVScanIssue.h"
 #include "issues/KVDRegistryMismatchIssue.h"
 #include "issues/KVDTWAINDetectionIssue.h"
 #include "issues/KVDTabborIssue.h"
@@ -41,15 +42,13 @@ CheckFactory DriverCheck(const CheckServices& services) {
   };
 }
 
-bool Passed(const std::function<bool()>& check) { return check && check(); }
-
 // The registry check with the scan checks' results and the driver refresh.
 CheckFactory RegistryCheck(const CheckServices& services) {
   return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
     return std::make_unique<CKVDRegistryMismatchIssue>(
         platform,
         CKVDRegistryMismatchIssue::Services{
-            [services] { return Passed(services.wiaPassed) || Passed(services.twainPassed); },
+            [services] { return issue::AnyPassed(services.wiaPassed, services.twainPassed); },
             DriverRepair{services.refreshDrivers, services.runAgain}});
   };
 }
@@ -80,6 +79,17 @@ CheckFactory LumeqServiceCheck(const CheckServices& services) {
   };
 }
 
+// The scanning-application checks with the scan checks' results and the program's record of
+// the applications.
+template <class Check>
+CheckFactory ScanApplicationCheck(const CheckServices& services) {
+  return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
+    return std::make_unique<Check>(
+        platform, CKVDQVScanIssue::Services{services.wiaPassed, services.twainPassed,
+                                            services.qvScanPath, services.scanToPath});
+  };
+}
+
 // The TWAIN check with what it asks of the program.
 CheckFactory TwainCheck(const CheckServices& services) {
   return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
@@ -102,9 +112,19 @@ CheckTable ProgramCheckTable(const CheckServices& services) {
       {7, L"REGISTRY", false, AllInOne | Tarvel | Ostrel, {6, 5, 4, -1}, RegistryCheck(services)},
       {8, L"QVSCANFLOW", false, AllInOne | Tarvel, {7, 6, -1, -1}, TabborCheck(services)},
       {9, L"BVM", false, AllInOne, {8, -1, -1, -1}, nullptr},
-      {10, L"QVSCAN", false, Ostrel, {-1, -1, 5, -1}, nullptr},
+      {10,
+       L"QVSCAN",
+       false,
+       Ostrel,
+       {-1, -1, 5, -1},
+       ScanApplicationCheck<CKVDQVScanIssue>(services)},
       // ScanTo shares the QV Scan check's name.
-      {11, L"QVSCAN", false, Lumeq, {-1, -1, -1, 4}, nullptr},
+      {11,
+       L"QVSCAN",
+       false,
+       Lumeq,
+       {-1, -1, -1, 4},
+       ScanApplicationCheck<CKVDScanToIssue>(services)},
       {12, L"LUMEQ_SERVICE", false, Lumeq, {-1, -1, -1, 5}, LumeqServiceCheck(services)},
       {13,
        L"FRONT_PANEL",

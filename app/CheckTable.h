@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <string>
 
 #include "engine/CheckTable.h"
 #include "issues/KVDTWAINDetectionIssue.h"
@@ -27,6 +28,9 @@ struct CheckServices {
   std::function<bool()> dashraPresent;
   std::function<bool()> simulatingTarvel;
   std::function<void(bool)> holdCompletion;
+  // Where the scanning applications the QV Scan and ScanTo checks looked for are kept.
+  std::function<void(const std::wstring&)> qvScanPath;
+  std::function<void(const std::wstring&)> scanToPath;
 };
 
 // The checks of this version, in the manager's table order (index 0 to 12, id 1 to 13).

@@ -145,6 +145,14 @@ CheckServices CKavidApp::Services() {
   services.twainPassed = [passed] { return passed(kTwainCheck); };
   services.dashraPresent = [this] { return m_pDiagMgr != nullptr && m_pDiagMgr->m_bDashraPresent; };
   services.simulatingTarvel = [this] { return m_bSimTarvel; };
+  services.qvScanPath = [this](const std::wstring& path) {
+    std::lock_guard lock(m_pathsMutex);
+    m_strQvScanPath = path;
+  };
+  services.scanToPath = [this](const std::wstring& path) {
+    std::lock_guard lock(m_pathsMutex);
+    m_strScanToPath = path;
+  };
   services.holdCompletion = [this](bool hold) {
     if (m_pDiagMgr != nullptr) m_pDiagMgr->m_bHoldCompletion = hold;
   };

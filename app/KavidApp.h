@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -83,6 +84,16 @@ class CKavidApp {
   bool m_bSimLumeq = false;
   // The hub-application check found its destination patch missing: the next Patch opens it.
   bool m_bDestPatchNeeded = false;
+  // The scanning applications the QV Scan and ScanTo checks looked for (found or not), which
+  // the test scan starts. Written by the checks' workers, read once a run has stopped.
+  std::wstring QvScanPath() const {
+    std::lock_guard lock(m_pathsMutex);
+    return m_strQvScanPath;
+  }
+  std::wstring ScanToPath() const {
+    std::lock_guard lock(m_pathsMutex);
+    return m_strScanToPath;
+  }
   // The main window (the host) while it runs.
   kvd::ui::CDialog* m_pMainWnd = nullptr;
   // The host's result when it closed; -2 while it never ran.
@@ -93,6 +104,9 @@ class CKavidApp {
  private:
   // The program's services to its checks (the device count, the scan's progress window).
   CheckServices Services();
+  mutable std::mutex m_pathsMutex;
+  std::wstring m_strQvScanPath;
+  std::wstring m_strScanToPath;
   // Ends the manager's threads; false when some are left running.
   bool EndThreads();
   // Calibri when that family is installed, else Microsoft Sans Serif.

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "discovery/DeviceDetails.h"
@@ -14,6 +15,13 @@ inline constexpr int kPassed = 107;  // what Diagnose returns for a pass
 inline constexpr int kFixed = 1;     // Fix results that mean fixed
 inline constexpr int kFixedToo = 100;
 inline constexpr int kNotFixed = 111;
+
+// Whether a scan check passed in this run, as the checks after them are told (an empty
+// function: not passed). A later problem is then a warning: the device can scan.
+inline bool AnyPassed(const std::function<bool()>& wiaPassed,
+                      const std::function<bool()>& twainPassed) {
+  return (wiaPassed && wiaPassed()) || (twainPassed && twainPassed());
+}
 inline constexpr int kStatusNotRun = 0;
 inline constexpr int kStatusPassed = 1;
 inline constexpr int kStatusFailed = 2;

@@ -86,8 +86,7 @@ CKVDFrontPanelIssue::CKVDFrontPanelIssue(kvd::platform::Platform& platform, Serv
 }
 
 bool CKVDFrontPanelIssue::ScanChecksPassed() const {
-  return (m_services.wiaPassed && m_services.wiaPassed()) ||
-         (m_services.twainPassed && m_services.twainPassed());
+  return issue::AnyPassed(m_services.wiaPassed, m_services.twainPassed);
 }
 
 bool CKVDFrontPanelIssue::FileExists(const std::wstring& path) {

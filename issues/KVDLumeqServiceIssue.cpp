@@ -33,9 +33,8 @@ void CKVDLumeqServiceIssue::SetUI(bool usable) {
   }
   m_strMessage = GlobalLag.GetString(L"LUMEQ_SERVICE_ERROR");
   m_nButtons = button::Fix | button::Skip | button::Navigation;  // 0x43
-  const bool scanned = (m_services.wiaPassed && m_services.wiaPassed()) ||
-                       (m_services.twainPassed && m_services.twainPassed());
-  m_nStatus = scanned ? issue::kStatusWarning : issue::kStatusFailed;
+  m_nStatus = issue::AnyPassed(m_services.wiaPassed, m_services.twainPassed) ? issue::kStatusWarning
+                                                                             : issue::kStatusFailed;
 }
 
 int CKVDLumeqServiceIssue::Diagnose(const _DeviceDetails&) {

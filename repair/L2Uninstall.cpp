@@ -236,11 +236,17 @@ bool CL2Uninstall::UnInstallMsi(const std::wstring& deviceText) {
 // ---------------------------------------------------------------------------------------------
 // Lumeq
 
-bool CL2Uninstall::UnInstallLumeqDevice(const DeviceDetails& device) {
-  KVD_SCOPE(L"CL2Uninstall::UnInstallLumeqDevice");
-  std::wstring identifier;
-  if (!kvd::repair::ReadMatchingDeviceId(m_platform.registry, device, identifier)) return false;
+CL2Uninstall::LumeqModelFolder CL2Uninstall::FindLumeqModelFolder(const DeviceDetails& device) {
+  using End = LumeqModelFolder::End;
+  LumeqModelFolder found;
+  const kvd::reg::RegText matching = kvd::reg::MachineText(
+      m_platform.registry, CDeviceRegistry::ClassKey(device.strDriverKey), L"MatchingDeviceId");
+  if (!matching.IsRead()) {
+    found.end = End::NoMatchingDeviceId;
+    return found;
+  }
   // usb\vid_2f8d&pid_1234&rev_0100 names the model as vid_2f8d&pid_1234.
+  std::wstring identifier = matching.text;
   const std::size_t lastAmp = identifier.rfind(L'&');
   if (lastAmp != std::wstring::npos) {
     identifier.erase(lastAmp);
@@ -250,13 +256,12 @@ bool CL2Uninstall::UnInstallLumeqDevice(const DeviceDetails& device) {
   const kvd::reg::RegText installFolder =
       CDeviceRegistry(m_platform.registry).SuiteText(L"InstallFolder");
   if (!installFolder.IsRead()) {
-    KVD_LOG(kind::Debug, L"Failed to get the InstallFolder from registry . Path: %s",
-            CDeviceRegistry::kSuiteKey);
-    return false;
+    found.end = End::NoInstallFolder;
+    return found;
   }
-  const std::wstring base = WithoutTrailingBackslashes(installFolder.text);
+  found.installFolder = WithoutTrailingBackslashes(installFolder.text);
+  const std::wstring& base = found.installFolder;
   const wchar_t* key = device.bNetwork ? L"NETWORK_WIA_HWID" : L"PRODUCT_VIDPID";
-  std::wstring modelFolder;
   std::vector<std::wstring> candidates;
   for (const std::wstring& name : Folders(base + L"\\*.*")) {
     if (!Contains(ToLowerOrdinal(Trim(name)), L"lumeq")) continue;
@@ -264,44 +269,69 @@ bool CL2Uninstall::UnInstallLumeqDevice(const DeviceDetails& device) {
     candidates.push_back(path);
     const std::wstring properties = path + L"\\properties.ini";
     if (Exists(m_platform.files, properties) && IsVidPidListed(identifier, properties, key)) {
-      modelFolder = name;
-      break;
+      found.name = name;
+      found.end = End::Found;
+      return found;
     }
   }
-  if (modelFolder.empty()) {
-    // The driver's catalog file marks the model folder it was installed from.
-    const std::wstring classKey = CDeviceRegistry::ClassKey(device.strDriverKey);
-    const kvd::reg::RegText infPath =
-        kvd::reg::MachineText(m_platform.registry, classKey, L"InfPath");
-    if (!infPath.IsRead()) {
-      KVD_LOG(kind::Debug,
-              L"Failed to get the InfPath from registry for diagnosing QVScanTo issue. Path: %s",
-              classKey.c_str());
-      return false;
-    }
-    std::wstring windows;
-    const bool expanded =
-        kvd::platform::ExpandEnvironment(m_platform.environment, L"%windir%", windows);
-    if (!expanded || windows.find(L'%') != std::wstring::npos) {
-      KVD_LOG(kind::Info, L"Failed to expand %%windir%%.");
-      return false;
-    }
-    const std::wstring catalog = Trim(ProfileString(
-        m_platform.ini, L"Version", L"CatalogFile.NTx86", windows + L"\\inf\\" + infPath.text));
-    if (!catalog.empty()) {
-      for (const std::wstring& path : candidates) {
-        if (Exists(m_platform.files, Child(path, catalog))) {
-          modelFolder = std::wstring(PathFindFileName(path));
-          break;
-        }
+  // The driver's catalog file marks the model folder it was installed from.
+  const kvd::reg::RegText infPath = kvd::reg::MachineText(
+      m_platform.registry, CDeviceRegistry::ClassKey(device.strDriverKey), L"InfPath");
+  if (!infPath.IsRead()) {
+    found.end = End::NoInfPath;
+    return found;
+  }
+  std::wstring windows;
+  const bool expanded =
+      kvd::platform::ExpandEnvironment(m_platform.environment, L"%windir%", windows);
+  if (!expanded || windows.find(L'%') != std::wstring::npos) {
+    found.end = End::NoWindowsFolder;
+    return found;
+  }
+  const std::wstring catalog = Trim(ProfileString(m_platform.ini, L"Version", L"CatalogFile.NTx86",
+                                                  windows + L"\\inf\\" + infPath.text));
+  if (!catalog.empty()) {
+    for (const std::wstring& path : candidates) {
+      if (Exists(m_platform.files, Child(path, catalog))) {
+        found.name = std::wstring(PathFindFileName(path));
+        found.end = End::Found;
+        return found;
       }
     }
   }
-  if (modelFolder.empty()) {
-    KVD_LOG(kind::Info, L"Failed to get the Insatallation folder Path.");
-    return false;
+  found.end = End::NotFound;
+  return found;
+}
+
+bool CL2Uninstall::UnInstallLumeqDevice(const DeviceDetails& device) {
+  KVD_SCOPE(L"CL2Uninstall::UnInstallLumeqDevice");
+  using End = LumeqModelFolder::End;
+  const std::wstring classKey = CDeviceRegistry::ClassKey(device.strDriverKey);
+  const LumeqModelFolder found = FindLumeqModelFolder(device);
+  switch (found.end) {
+    case End::Found:
+      return Start(found.installFolder + L"\\" + found.name + L"\\Uninstall.exe", nullptr);
+    case End::NoMatchingDeviceId:
+      KVD_LOG(kind::Debug, L"Failed to get the MatchingDEviceID from registry.Path: %s ",
+              classKey.c_str());
+      break;
+    case End::NoInstallFolder:
+      KVD_LOG(kind::Debug, L"Failed to get the InstallFolder from registry . Path: %s",
+              CDeviceRegistry::kSuiteKey);
+      break;
+    case End::NoInfPath:
+      KVD_LOG(kind::Debug,
+              L"Failed to get the InfPath from registry for diagnosing QVScanTo issue. Path: %s",
+              classKey.c_str());
+      break;
+    case End::NoWindowsFolder:
+      KVD_LOG(kind::Info, L"Failed to expand %%windir%%.");
+      break;
+    case End::NotFound:
+      KVD_LOG(kind::Info, L"Failed to get the Insatallation folder Path.");
+      break;
   }
-  return Start(base + L"\\" + modelFolder + L"\\Uninstall.exe", nullptr);
+  return false;
 }
 
 bool CL2Uninstall::IsVidPidListed(const std::wstring& identifier, const std::wstring& path,

@@ -31,6 +31,23 @@ class CL2Uninstall {
   // catalog file): true once its Uninstall.exe was started.
   bool UnInstallLumeqDevice(const DeviceDetails& device);
 
+  // The search for that folder, which the ScanTo check makes too; it writes no record of its
+  // own, so that each caller logs what it failed on in its own words.
+  struct LumeqModelFolder {
+    enum class End {
+      Found,
+      NoMatchingDeviceId,
+      NoInstallFolder,
+      NoInfPath,
+      NoWindowsFolder,
+      NotFound
+    };
+    End end = End::NotFound;
+    std::wstring installFolder;  // the suite's InstallFolder without its trailing backslashes
+    std::wstring name;           // the model folder's name in it
+  };
+  LumeqModelFolder FindLumeqModelFolder(const DeviceDetails& device);
+
   // The Lumeq installer whose InstallerConfig.xml names the device id: true once its Setup.exe
   // was started with "/Uninstall".
   bool UnInstallLumeqDevice(const std::wstring& deviceId);
