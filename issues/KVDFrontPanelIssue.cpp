@@ -32,26 +32,6 @@ constexpr int kProblemFound = 1085;
 constexpr int kNotAnswerable = 1086;
 constexpr const wchar_t* kLibrary = L"qvdevset.dll";
 
-// The library loaded for one question, freed on every way out.
-class Library {
- public:
-  Library(kvd::platform::IModules& modules, const std::wstring& path)
-      : modules_(modules), handle_(path.empty() ? 0 : modules.LoadLibrary(path.c_str())) {}
-  ~Library() {
-    if (handle_ != 0) modules_.FreeLibrary(handle_);
-  }
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
-  bool Loaded() const { return handle_ != 0; }
-  kvd::platform::ProcAddress Export(const char* name) {
-    return modules_.GetProcAddress(handle_, name);
-  }
-
- private:
-  kvd::platform::IModules& modules_;
-  kvd::platform::ModuleHandle handle_;
-};
-
 // A scan-settings object, handed back to the library's destroy export (when it has one) on
 // every way out, an open session closed first.
 class SettingsObject {
@@ -87,11 +67,6 @@ CKVDFrontPanelIssue::CKVDFrontPanelIssue(kvd::platform::Platform& platform, Serv
 
 bool CKVDFrontPanelIssue::ScanChecksPassed() const {
   return issue::AnyPassed(m_services.wiaPassed, m_services.twainPassed);
-}
-
-bool CKVDFrontPanelIssue::FileExists(const std::wstring& path) {
-  kvd::platform::FileAttributeData data;
-  return !path.empty() && m_platform.files.GetFileAttributesEx(path.c_str(), &data);
 }
 
 int CKVDFrontPanelIssue::Diagnose(const _DeviceDetails& device) {
@@ -221,7 +196,7 @@ int CKVDFrontPanelIssue::IsFrontPanelIssueExist(const std::wstring& driverKey) {
   const std::size_t exe = program.find(L".exe");
   if (exe == std::wstring::npos) return -1;
   program.resize(exe + 4);
-  return FileExists(program) ? 0 : -1;
+  return kvd::platform::PathFileExists(m_platform.files, program) ? 0 : -1;
 }
 
 std::wstring CKVDFrontPanelIssue::ScanSettingsLibraryPath() {
@@ -231,7 +206,7 @@ std::wstring CKVDFrontPanelIssue::ScanSettingsLibraryPath() {
   std::wstring bin;
   if (CUtil(m_platform).GetBrevaneBinFolder(bin)) {
     std::wstring path = kvd::platform::WithoutTrailingBackslashes(Trim(bin)) + L"\\" + kLibrary;
-    if (FileExists(path)) return path;
+    if (kvd::platform::PathFileExists(m_platform.files, path)) return path;
   }
   std::array<wchar_t, 260> system{};
   const std::uint32_t chars = m_platform.modules.GetSystemDirectory(
@@ -240,7 +215,7 @@ std::wstring CKVDFrontPanelIssue::ScanSettingsLibraryPath() {
     std::wstring path =
         kvd::platform::WithoutTrailingBackslashes(std::wstring(system.data(), chars)) + L"\\" +
         kLibrary;
-    if (FileExists(path)) return path;
+    if (kvd::platform::PathFileExists(m_platform.files, path)) return path;
   }
   KVD_LOG(kind::Debug, L"%s is neither in the suite's bin folder nor in the system folder.",
           kLibrary);
@@ -255,18 +230,22 @@ int CKVDFrontPanelIssue::IsProblemExist(const std::wstring& deviceId) {
   int answer = -1;
   try {
     // The library, and the object inside it, are given back before COM is left.
-    Library library(modules, ScanSettingsLibraryPath());
+    const std::wstring path = ScanSettingsLibraryPath();
+    const auto library = kvd::platform::MakeUniqueLibrary(
+        modules, path.empty() ? 0 : modules.LoadLibrary(path.c_str()));
     const auto ask = [&]() -> int {
-      if (!library.Loaded()) {
+      if (!library.valid()) {
         KVD_LOG(kind::Debug, L"Could not load qvdevset.dll");
         return -1;
       }
-      const kvd::platform::ProcAddress create = library.Export("CreateAiODeviceScanSettings");
+      const kvd::platform::ProcAddress create =
+          modules.GetProcAddress(library.get(), "CreateAiODeviceScanSettings");
       if (create == 0) {
         KVD_LOG(kind::Debug, L"pAIODeviceScanSettingsInfc->OpenSession() failed.");
         return -1;
       }
-      SettingsObject settings(modules, library.Export("DestroyAiODeviceScanSettings"),
+      SettingsObject settings(modules,
+                              modules.GetProcAddress(library.get(), "DestroyAiODeviceScanSettings"),
                               modules.CallCreateScanSettings(create, deviceId));
       if (!settings.Open()) {
         KVD_LOG(kind::Debug, L"pAIODeviceScanSettingsInfc->OpenSession() failed.");
@@ -339,7 +318,7 @@ bool CKVDFrontPanelIssue::FixAiOFrontPanelIssue(const _DeviceDetails& device) {
   // No path is made from an empty folder (it would name the current drive's root).
   if (!programDir.IsRead() || folder.empty()) return false;
   const std::wstring tabbor = folder + L"\\qvtabbor.exe";
-  if (!FileExists(tabbor)) return false;
+  if (!kvd::platform::PathFileExists(m_platform.files, tabbor)) return false;
   const RegText identifier =
       CDeviceRegistry(m_platform.registry).DeviceDataText(device.strDriverKey, L"KLEDeviceID");
   if (!identifier.IsRead()) return false;

@@ -50,7 +50,6 @@ class CKVDFrontPanelIssue : public CKVDIssue {
  private:
   void SetOutcome(int answer, const _DeviceDetails& device);
   bool ScanChecksPassed() const;
-  bool FileExists(const std::wstring& path);
 
   kvd::platform::Platform& m_platform;
   Services m_services;

@@ -24,11 +24,6 @@ constexpr int kScanToUnreadable = 1089;
 constexpr int kScanToMissing = 1090;
 constexpr int kNotFoundButtons = button::Uninstall | button::Skip | button::Navigation;  // 98
 
-bool FileExists(kvd::platform::IFileSystem& files, const std::wstring& path) {
-  kvd::platform::FileAttributeData data;
-  return !path.empty() && files.GetFileAttributesEx(path.c_str(), &data);
-}
-
 }  // namespace
 
 CKVDQVScanIssue::CKVDQVScanIssue(kvd::platform::Platform& platform, Services services)
@@ -66,7 +61,7 @@ int CKVDQVScanIssue::Diagnose(const _DeviceDetails& device) {
     }
     const std::wstring path = folder + L"\\bin\\QVScan.exe";
     if (m_services.qvScanPath) m_services.qvScanPath(path);
-    if (!FileExists(m_platform.files, path)) {
+    if (!kvd::platform::PathFileExists(m_platform.files, path)) {
       KVD_LOG(kind::Debug, L"QV Scan not found. Path: %s", path);
       m_nErrorCode = kQvScanMissing;
       return kNoQvScan;
@@ -79,7 +74,7 @@ int CKVDQVScanIssue::Diagnose(const _DeviceDetails& device) {
       return kNoTwainFolder;
     }
     const std::wstring twain = windows + L"\\twain_32\\" + name;
-    if (FileExists(m_platform.files, twain)) return issue::kPassed;
+    if (kvd::platform::PathFileExists(m_platform.files, twain)) return issue::kPassed;
     KVD_LOG(kind::Debug, L"Failed to detect the Device folder in the twain_32 folder. Path: %s",
             twain);
     m_nErrorCode = kTwainFolderMissing;
@@ -186,7 +181,7 @@ bool CKVDScanToIssue::DiagnoseSCanToIssue(const _DeviceDetails& device) {
   }
   const std::wstring path = found.installFolder + L"\\" + found.name + L"\\Scan To\\qvscanto.exe";
   if (m_services.scanToPath) m_services.scanToPath(path);
-  if (FileExists(m_platform.files, path)) return true;
+  if (kvd::platform::PathFileExists(m_platform.files, path)) return true;
   KVD_LOG(kind::Debug, L"Failed to find the ScanTo exe. Pat: %s", path);
   m_nErrorCode = kScanToMissing;
   return false;

@@ -5,6 +5,7 @@
 
 #include "discovery/DeviceRegistry.h"
 #include "logging/Trace.h"
+#include "platform/api/Handles.h"
 #include "platform/api/Text.h"
 #include "strings/StringTable.h"
 #include "system/Helper.h"
@@ -14,7 +15,6 @@ KVD_TRACE_SOURCE();
 
 namespace kind = DUDiduzuz::kind;
 namespace hr = kvd::platform::hr;
-using kvd::platform::ComObject;
 using kvd::platform::Guid;
 using kvd::platform::Trim;
 
@@ -43,27 +43,6 @@ constexpr int kFluxrailMissing = 1078;
 constexpr int kCorvidMissing = 1079;
 constexpr int kNoIdentifier = 1080;
 
-// One reference, given back once whichever way the listing ends.
-class ComRef {
- public:
-  explicit ComRef(kvd::platform::IComObjects& com) : com_(com) {}
-  ~ComRef() { Reset(); }
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-  ComObject* put() {
-    Reset();
-    return &object_;
-  }
-  ComObject get() const { return object_; }
-  void Reset() {
-    if (object_ != 0) com_.Release(std::exchange(object_, 0));
-  }
-
- private:
-  kvd::platform::IComObjects& com_;
-  ComObject object_ = 0;
-};
-
 }  // namespace
 
 CKVDTabborIssue::CKVDTabborIssue(kvd::platform::Platform& platform, Services services)
@@ -82,11 +61,6 @@ std::wstring CKVDTabborIssue::ScanCommandLine(const std::wstring& identifier) {
 
 std::wstring CKVDTabborIssue::ButtonSettingsCommandLine(const std::wstring& identifier) {
   return L" -n  \"" + identifier + L"\" -a SETTINGS -f SCAN_BUTTON -b SCAN_TO";
-}
-
-bool CKVDTabborIssue::FileExists(const std::wstring& path) {
-  kvd::platform::FileAttributeData data;
-  return !path.empty() && m_platform.files.GetFileAttributesEx(path.c_str(), &data);
 }
 
 int CKVDTabborIssue::Diagnose(const _DeviceDetails& device) {
@@ -120,7 +94,7 @@ int CKVDTabborIssue::Diagnose(const _DeviceDetails& device) {
     std::wstring bin;
     if (CUtil(m_platform).GetBrevaneBinFolder(bin)) bin = Trim(bin) + L"\\";
     const auto present = [&](const wchar_t* name) {
-      return !bin.empty() && FileExists(bin + name);
+      return !bin.empty() && kvd::platform::PathFileExists(m_platform.files, bin + name);
     };
     if (!present(L"qvtabbor.exe")) {
       KVD_LOG(kind::Error, L"Tabbor exe path not found.%s", bin + L"qvtabbor.exe");
@@ -222,7 +196,7 @@ bool CKVDTabborIssue::IsComponentPresent(const std::wstring& classId, bool inPro
     file = server(L"\\LocalServer32", L"Failed to get the LocalServer32 . Path : ");
   }
   if (!file) return false;
-  if (FileExists(*file)) return true;
+  if (kvd::platform::PathFileExists(m_platform.files, *file)) return true;
   KVD_LOG(kind::Debug, L"File not exists . Path : %s", *file);
   return false;
 }
@@ -233,10 +207,10 @@ void CKVDTabborIssue::WriteDestinationLog() {
   const bool initialised = hr::Succeeded(com.CoInitialize());
   {
     // Every reference is given back once, on every way out, before COM is left.
-    ComRef server(com);
-    ComRef list(com);
-    ComRef object(com);
-    ComRef configuration(com);
+    auto server = kvd::platform::MakeUniqueComObject(com);
+    auto list = kvd::platform::MakeUniqueComObject(com);
+    auto object = kvd::platform::MakeUniqueComObject(com);
+    auto configuration = kvd::platform::MakeUniqueComObject(com);
     if (!hr::Succeeded(com.CreateInstance(kDestinationServer, kvd::platform::clsctx::Server,
                                           kServerInterface, server.put()))) {
       KVD_LOG(kind::Debug, L"Destination Server (Component) initialization FAILED");
@@ -253,8 +227,8 @@ void CKVDTabborIssue::WriteDestinationLog() {
         KVD_LOG(kind::Debug, L"Failed while getting the destination configuration.");
       } else {
         for (std::int32_t index = 0; index < count; ++index) {
-          ComRef item(com);
-          ComRef destination(com);
+          auto item = kvd::platform::MakeUniqueComObject(com);
+          auto destination = kvd::platform::MakeUniqueComObject(com);
           if (!hr::Succeeded(com.CallForItem(list.get(), kListItem, index, item.put()))) {
             KVD_LOG(kind::Debug, L"Failed while getting destination count.");
             break;
@@ -264,7 +238,7 @@ void CKVDTabborIssue::WriteDestinationLog() {
             KVD_LOG(kind::Debug, L"Failed while looking for item ");
             break;
           }
-          item.Reset();
+          item.reset();
           std::wstring description;
           if (!hr::Succeeded(
                   com.CallForText(destination.get(), kDestinationDescription, &description))) {

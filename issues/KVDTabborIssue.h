@@ -46,7 +46,6 @@ class CKVDTabborIssue : public CKVDIssue {
 
  private:
   void SetUI(const _DeviceDetails& device);
-  bool FileExists(const std::wstring& path);
 
   kvd::platform::Platform& m_platform;
   Services m_services;

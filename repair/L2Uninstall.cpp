@@ -44,11 +44,6 @@ bool Contains(const std::wstring& text, const std::wstring& part) {
   return text.find(part) != std::wstring::npos;
 }
 
-bool Exists(IFileSystem& files, const std::wstring& path) {
-  FileAttributeData data;
-  return files.GetFileAttributesEx(path.c_str(), &data);
-}
-
 // A whole section as its "key=value" entries each ending in a NUL. A section cut short is
 // asked for again with more room: a device listed late in a long section must still be found.
 std::wstring ProfileSection(IIniFiles& ini, const wchar_t* section, const std::wstring& file) {
@@ -145,7 +140,7 @@ bool CL2Uninstall::FindScrubberData(const std::wstring& deviceDesc, const std::w
     const std::wstring product = Trim(name);
     const std::wstring folder = m_strInstallDir + product;
     const std::wstring autorun = folder + L"\\autorun.inf";
-    if (!Exists(m_platform.files, autorun)) continue;
+    if (!kvd::platform::PathFileExists(m_platform.files, autorun)) continue;
     const std::wstring division = ProfileString(m_platform.ini, L"Version", L"DIVISION", autorun);
     std::wstring release =
         ProfileString(m_platform.ini, L"Version", L"COEXIST_RELEASE_NUM", autorun);
@@ -155,7 +150,7 @@ bool CL2Uninstall::FindScrubberData(const std::wstring& deviceDesc, const std::w
     dataFile += release;
     dataFile += L".dat";
     const std::wstring dataPath = Child(Child(folder, L"setup"), dataFile);
-    if (!Exists(m_platform.files, dataPath)) continue;
+    if (!kvd::platform::PathFileExists(m_platform.files, dataPath)) continue;
     const std::wstring models = ProfileSection(m_platform.ini, L"Models", dataPath);
     if (IsModelListed(models, dataPath, deviceDesc, model)) {
       productFolder = folder;
@@ -268,7 +263,8 @@ CL2Uninstall::LumeqModelFolder CL2Uninstall::FindLumeqModelFolder(const DeviceDe
     const std::wstring path = WithoutTrailingBackslashes(Child(base, name));
     candidates.push_back(path);
     const std::wstring properties = path + L"\\properties.ini";
-    if (Exists(m_platform.files, properties) && IsVidPidListed(identifier, properties, key)) {
+    if (kvd::platform::PathFileExists(m_platform.files, properties) &&
+        IsVidPidListed(identifier, properties, key)) {
       found.name = name;
       found.end = End::Found;
       return found;
@@ -292,7 +288,7 @@ CL2Uninstall::LumeqModelFolder CL2Uninstall::FindLumeqModelFolder(const DeviceDe
                                                   windows + L"\\inf\\" + infPath.text));
   if (!catalog.empty()) {
     for (const std::wstring& path : candidates) {
-      if (Exists(m_platform.files, Child(path, catalog))) {
+      if (kvd::platform::PathFileExists(m_platform.files, Child(path, catalog))) {
         found.name = std::wstring(PathFindFileName(path));
         found.end = End::Found;
         return found;

@@ -26,6 +26,18 @@ inline UniqueHkey MakeUniqueHkey(IRegistry& registry) {
   return UniqueHkey(RegKeyTraits{&registry});
 }
 
+// A COM reference of a component outside the program, given back once.
+struct ComObjectTraits {
+  using Handle = ComObject;
+  IComObjects* com = nullptr;
+  static constexpr Handle Invalid() noexcept { return 0; }
+  void Close(Handle object) const noexcept { com->Release(object); }
+};
+using UniqueComObject = UniqueHandle<ComObjectTraits>;
+inline UniqueComObject MakeUniqueComObject(IComObjects& com) {
+  return UniqueComObject(ComObjectTraits{&com});
+}
+
 struct FileTraits {
   using Handle = FileHandle;
   IFileSystem* files = nullptr;

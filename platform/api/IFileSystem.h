@@ -133,4 +133,10 @@ class IFileSystem {
   virtual bool FindClose(FileHandle find) = 0;
 };
 
+// Whether a file or folder is at `path`, as PathFileExistsW answers; an empty path names nothing.
+inline bool PathFileExists(IFileSystem& files, const std::wstring& path) {
+  FileAttributeData data;
+  return !path.empty() && files.GetFileAttributesEx(path.c_str(), &data);
+}
+
 }  // namespace kvd::platform
