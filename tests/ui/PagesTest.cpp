@@ -145,9 +145,26 @@ class Pages : public ::testing::Test {
     sim_.Messages().RunUntilIdle();
     while (!done()) {
       ASSERT_LT(std::chrono::steady_clock::now(), until) << "the run never got there";
+      if (Settle(done)) break;
       if (!sim_.Messages().AdvanceToNextTimer())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       sim_.Messages().RunUntilIdle();
+    }
+  }
+  // Lets the page and the manager's threads catch up before the clock moves again: a worker
+  // the machine has not scheduled yet must not sleep through its own 80 s watchdog. True when
+  // `done` came true meanwhile. A thread that waits on something the simulation does not see
+  // (a dialog's own loop) holds the clock back for a second at most.
+  template <class Condition>
+  bool Settle(Condition done) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    for (;;) {
+      sim_.Messages().RunUntilIdle();
+      const std::size_t running = app_->m_pDiagMgr ? app_->m_pDiagMgr->RunningThreads() : 0;
+      if (done()) return true;
+      if (running <= sim_.Sync().BlockedEventWaits() + sim_.HungCalls()) return false;
+      if (std::chrono::steady_clock::now() > until) return false;
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
   }
   // Waits for start-up to return after the host closed by itself.
