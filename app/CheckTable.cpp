@@ -1,6 +1,8 @@
 #include "app/CheckTable.h"
 
+#include "issues/KVDBVMIssue.h"
 #include "issues/KVDConnectionIssue.h"
+#include "issues/KVDDashraIssue.h"
 #include "issues/KVDDeviceManagerIssue.h"
 #include "issues/KVDDriverIssue.h"
 #include "issues/KVDFrontPanelIssue.h"
@@ -90,6 +92,22 @@ CheckFactory ScanApplicationCheck(const CheckServices& services) {
   };
 }
 
+// The Dashra check, telling the program whether the hub is there and which patch it needs.
+CheckFactory DashraCheck(const CheckServices& services) {
+  return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
+    return std::make_unique<CKVDDashraIssue>(
+        platform, CKVDDashraIssue::Services{services.setDashraPresent, services.destPatchNeeded});
+  };
+}
+
+// The monitor check with the manager's hold on completion.
+CheckFactory MonitorCheck(const CheckServices& services) {
+  return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
+    return std::make_unique<CKVDBVMIssue>(platform,
+                                          CKVDBVMIssue::Services{services.holdCompletion});
+  };
+}
+
 // The TWAIN check with what it asks of the program.
 CheckFactory TwainCheck(const CheckServices& services) {
   return [services](kvd::platform::Platform& platform) -> std::unique_ptr<CKVDIssue> {
@@ -100,18 +118,17 @@ CheckFactory TwainCheck(const CheckServices& services) {
 }  // namespace
 
 CheckTable ProgramCheckTable(const CheckServices& services) {
-  // Columns of the page rows: all-in-one, Tarvel, Ostrel, Lumeq. A slot without a factory holds
-  // a placeholder until its check is built.
+  // Columns of the page rows: all-in-one, Tarvel, Ostrel, Lumeq.
   return {{
       {1, L"CONNECTIVITY", false, kEvery, {0, 0, 0, 0}, Make<CKVDConnectionIssue>},
       {2, L"DEVICEMANAGER", false, kEvery, {1, 1, 1, 1}, Make<CKVDDeviceManagerIssue>},
       {3, L"DRIVER", true, AllInOne | Tarvel, {2, 2, -1, -1}, DriverCheck(services)},
       {4, L"WIA", true, kEvery, {3, 3, 2, 2}, WindowsScanCheck(services)},
-      {5, L"DASHRA", false, AllInOne, {4, -1, -1, -1}, nullptr},
+      {5, L"DASHRA", false, AllInOne, {4, -1, -1, -1}, DashraCheck(services)},
       {6, L"TWAIN", true, kEvery, {5, 4, 3, 3}, TwainCheck(services)},
       {7, L"REGISTRY", false, AllInOne | Tarvel | Ostrel, {6, 5, 4, -1}, RegistryCheck(services)},
       {8, L"QVSCANFLOW", false, AllInOne | Tarvel, {7, 6, -1, -1}, TabborCheck(services)},
-      {9, L"BVM", false, AllInOne, {8, -1, -1, -1}, nullptr},
+      {9, L"BVM", false, AllInOne, {8, -1, -1, -1}, MonitorCheck(services)},
       {10,
        L"QVSCAN",
        false,

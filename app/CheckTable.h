@@ -26,11 +26,14 @@ struct CheckServices {
   // The Dashra hub was found in this run; the simulation menu simulates the Tarvel family; the
   // manager's hold on the run's completion.
   std::function<bool()> dashraPresent;
+  std::function<void(bool)> setDashraPresent;
   std::function<bool()> simulatingTarvel;
   std::function<void(bool)> holdCompletion;
   // Where the scanning applications the QV Scan and ScanTo checks looked for are kept.
   std::function<void(const std::wstring&)> qvScanPath;
   std::function<void(const std::wstring&)> scanToPath;
+  // The Dashra check found that the hub needs the destination patch.
+  std::function<void(bool)> destPatchNeeded;
 };
 
 // The checks of this version, in the manager's table order (index 0 to 12, id 1 to 13).

@@ -144,6 +144,10 @@ CheckServices CKavidApp::Services() {
   services.wiaPassed = [passed] { return passed(kWindowsScanCheck); };
   services.twainPassed = [passed] { return passed(kTwainCheck); };
   services.dashraPresent = [this] { return m_pDiagMgr != nullptr && m_pDiagMgr->m_bDashraPresent; };
+  services.setDashraPresent = [this](bool present) {
+    if (m_pDiagMgr != nullptr) m_pDiagMgr->m_bDashraPresent = present;
+  };
+  services.destPatchNeeded = [this](bool needed) { m_bDestPatchNeeded = needed; };
   services.simulatingTarvel = [this] { return m_bSimTarvel; };
   services.qvScanPath = [this](const std::wstring& path) {
     std::lock_guard lock(m_pathsMutex);

@@ -1,6 +1,7 @@
 // app/: the application object (CKavidApp), the program's entry point and its wiring.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -83,7 +84,7 @@ class CKavidApp {
   bool m_bSimTarvel = false;
   bool m_bSimLumeq = false;
   // The hub-application check found its destination patch missing: the next Patch opens it.
-  bool m_bDestPatchNeeded = false;
+  std::atomic<bool> m_bDestPatchNeeded{false};  // written by the Dashra check's worker
   // The scanning applications the QV Scan and ScanTo checks looked for (found or not), which
   // the test scan starts. Written by the checks' workers, read once a run has stopped.
   std::wstring QvScanPath() const {

@@ -27,7 +27,7 @@ inline constexpr unsigned Lumeq = 1u << 3;
 inline constexpr unsigned AllInOneWithScanButton = 1u << 4;
 }  // namespace shows
 
-// Builds a check; an empty factory leaves a placeholder in the slot.
+// Builds a slot's check; every slot of a table has one.
 using CheckFactory = std::function<std::unique_ptr<CKVDIssue>(kvd::platform::Platform&)>;
 
 struct CheckRow {

@@ -2,9 +2,9 @@
 
 #include <exception>
 #include <stdexcept>
+#include <string>
 
 #include "discovery/Scanners.h"
-#include "engine/PlaceholderIssue.h"
 #include "logging/Trace.h"
 #include "repair/DriverRefresh.h"
 #include "strings/StringTable.h"
@@ -70,8 +70,12 @@ void CDiagnosticMgr::Init() {
     const CheckRow& row = m_table[index];
     std::unique_ptr<CKVDIssue> check;
     if (row.factory) check = row.factory(m_platform);
-    if (!check)
-      check = std::make_unique<CKVDPlaceholderIssue>(row.nameKey, row.watched, m_platform);
+    // Every slot is run and shown: a table with a hole in it is a fault of the build, found by
+    // its first test rather than by a user's run.
+    if (!check) {
+      throw std::invalid_argument("the check table's slot " + std::to_string(index) +
+                                  " builds no check");
+    }
     m_issues[index] = {row.id, std::move(check)};
   }
   m_threads.Start(L"EnumerateScanners", [this] { EnumerateScanners(); });

@@ -37,14 +37,6 @@ constexpr int kIndexDiffers = 1071;
 constexpr int kKeyNotCreated = 1072;
 constexpr int kIndexNotWritten = 1073;
 
-// REG_SZ with its NUL, into an open key.
-bool WriteText(kvd::platform::IRegistry& registry, kvd::platform::HKey key, const wchar_t* name,
-               const std::wstring& text) {
-  const std::vector<std::uint8_t> bytes = kvd::platform::ToUtf16Bytes(text, true);
-  return registry.SetValueEx(key, name, kvd::platform::regtype::Sz, bytes.data(),
-                             static_cast<std::uint32_t>(bytes.size())) == 0;
-}
-
 }  // namespace
 
 CKVDRegistryMismatchIssue::CKVDRegistryMismatchIssue(kvd::platform::Platform& platform,
@@ -151,7 +143,7 @@ bool CKVDRegistryMismatchIssue::FixProfileWritePath() {
     KVD_LOG(kind::Debug, L"Failed to create regsitry key : %s", CDeviceRegistry::kSuiteKey);
     return false;
   }
-  if (!WriteText(registry, key.get(), L"ProfileWritePath", kProfileWritePath)) {
+  if (!kvd::reg::WriteText(registry, key.get(), L"ProfileWritePath", kProfileWritePath)) {
     KVD_LOG(kind::Debug, L"Failed to set value for  ProfileWritePath. Path: %s",
             CDeviceRegistry::kSuiteKey);
     return false;
@@ -288,7 +280,7 @@ bool CKVDRegistryMismatchIssue::SetKLEDeviceID(const _DeviceDetails& device,
     KVD_LOG(kind::Debug, L"Failed to open the regkey. Path: %s", dataKey);
     return false;
   }
-  if (!WriteText(registry, data.get(), L"KLEDeviceID", identifier)) {
+  if (!kvd::reg::WriteText(registry, data.get(), L"KLEDeviceID", identifier)) {
     KVD_LOG(kind::Debug, L"Failed to set the device instance id.");
     return false;
   }
@@ -408,7 +400,7 @@ bool CKVDRegistryMismatchIssue::FixRegistryMismatch() {
   // A driver key too short to end in an instance number gives no index: an empty one would
   // only break the registration further.
   if (m_strImagingClassIndex.empty() ||
-      !WriteText(registry, key.get(), L"ImagingClassIndex", m_strImagingClassIndex)) {
+      !kvd::reg::WriteText(registry, key.get(), L"ImagingClassIndex", m_strImagingClassIndex)) {
     KVD_LOG(kind::Debug, L"Failed to set value of ImagingClassIndex in  registry.Path : %s",
             m_strScanFunctionKey);
     m_nErrorCode = kIndexNotWritten;

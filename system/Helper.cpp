@@ -35,7 +35,6 @@ namespace kind = DUDiduzuz::kind;
 constexpr std::uint32_t kErrorNoneMapped = 1332;
 constexpr std::uint32_t kSeGroupEnabled = 0x4;
 constexpr std::uint32_t kSeGroupUseForDenyOnly = 0x10;
-constexpr std::uint32_t kFixedFileInfoBytes = 52;
 
 std::wstring Lower(std::wstring_view text) { return ToLowerOrdinal(text); }
 
@@ -162,21 +161,9 @@ void CUtil::GetAppVersion(std::wstring& version) {
   GrowAndRetry(path, [&](wchar_t* buffer, std::uint32_t chars) {
     return process.GetModuleFileName(0, buffer, chars);
   });
-  const std::uint32_t size = process.GetFileVersionInfoSize(path.c_str());
-  if (size == 0) return;
-  std::vector<std::uint8_t> block(size);
-  if (!process.GetFileVersionInfo(path.c_str(), size, block.data())) return;
-  const std::uint8_t* fixed = nullptr;
-  std::uint32_t length = 0;
-  if (!process.VerQueryValue(block.data(), L"\\", &fixed, &length) || fixed == nullptr ||
-      length != kFixedFileInfoBytes) {
-    return;
-  }
-  const auto word = [fixed](std::size_t offset) {
-    return static_cast<int>(fixed[offset] | (fixed[offset + 1] << 8));
-  };
-  // dwFileVersionMS at offset 8, dwFileVersionLS at 12: high word first.
-  version = kvd::fmt::Format(L"%d.%d.%d.%d", word(10), word(8), word(14), word(12));
+  const auto parts = kvd::platform::ReadFileVersion(process, path);
+  if (!parts) return;
+  version = kvd::fmt::Format(L"%d.%d.%d.%d", (*parts)[0], (*parts)[1], (*parts)[2], (*parts)[3]);
 }
 
 bool CUtil::GetBrevaneBinFolder(std::wstring& folder) {

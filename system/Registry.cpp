@@ -114,4 +114,10 @@ std::vector<std::wstring> SubKeyNames(IRegistry& registry, HKey key) {
   return names;
 }
 
+bool WriteText(IRegistry& registry, HKey key, const wchar_t* name, std::wstring_view text) {
+  const std::vector<std::uint8_t> bytes = ToUtf16Bytes(text, true);
+  return registry.SetValueEx(key, name, regtype::Sz, bytes.data(),
+                             static_cast<std::uint32_t>(bytes.size())) == kOk;
+}
+
 }  // namespace kvd::reg

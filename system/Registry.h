@@ -74,4 +74,8 @@ inline RegText MachineText(platform::IRegistry& registry, std::wstring_view path
 // (ERROR_NO_MORE_ITEMS past the last one).
 std::vector<std::wstring> SubKeyNames(platform::IRegistry& registry, platform::HKey key);
 
+// REG_SZ with its terminating NUL, into an open key; true when written.
+bool WriteText(platform::IRegistry& registry, platform::HKey key, const wchar_t* name,
+               std::wstring_view text);
+
 }  // namespace kvd::reg

@@ -738,9 +738,8 @@ void CKvdDiagnoseDlg::OnBnClickedBtnPatch() {
   KVD_SCOPE(L"CKvdDiagnoseDlg::OnBnClickedBtnPatch");
   KVD_LOG(kind::Info, L"Launches pathch for Vista.");
   std::wstring link;
-  if (m_app.m_bDestPatchNeeded) {
+  if (m_app.m_bDestPatchNeeded.exchange(false)) {
     link = GlobalLag.GetString(L"QV_SCAN_DEST_PATCH_LINK");
-    m_app.m_bDestPatchNeeded = false;
   } else {
     link = GlobalLag.GetString(L"PATCH_LINK");
   }

@@ -125,4 +125,16 @@ inline UniqueScHandle MakeUniqueScHandle(IServices& services, ScHandle handle) {
   return UniqueScHandle(ServiceHandleTraits{&services}, handle);
 }
 
+struct ProcessHandleTraits {
+  using Handle = SyncHandle;
+  IProcess* process = nullptr;
+  static constexpr Handle Invalid() noexcept { return 0; }
+  void Close(Handle handle) const noexcept { process->CloseProcessHandle(handle); }
+};
+// A process snapshot or an opened process.
+using UniqueProcessHandle = UniqueHandle<ProcessHandleTraits>;
+inline UniqueProcessHandle MakeUniqueProcessHandle(IProcess& process, SyncHandle handle) {
+  return UniqueProcessHandle(ProcessHandleTraits{&process}, handle);
+}
+
 }  // namespace kvd::platform

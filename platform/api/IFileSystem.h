@@ -97,6 +97,9 @@ class IFileSystem {
 
   // DeleteFileW.
   virtual bool DeleteFile(const wchar_t* path) = 0;
+  // CopyFileW(from, to, failIfExists): the contents and attributes of `from` in `to`, which is
+  // replaced unless failIfExists. false on failure (last error set).
+  virtual bool CopyFile(const wchar_t* from, const wchar_t* to, bool failIfExists) = 0;
 
   // CreateDirectoryW(path, nullptr).
   virtual bool CreateDirectory(const wchar_t* path) = 0;

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/api/Text.h"
 #include "platform/api/Types.h"
@@ -38,7 +41,21 @@ inline constexpr std::uint32_t UnchangedRefcount = 0x2;
 inline constexpr std::uint32_t FromAddress = 0x4;
 }  // namespace modflag
 
-// Facts about the running process (kernel32, psapi, version.dll).
+// OpenProcess access rights.
+namespace processaccess {
+inline constexpr std::uint32_t Terminate = 0x0001;
+inline constexpr std::uint32_t QueryLimitedInformation = 0x1000;
+inline constexpr std::uint32_t Synchronize = 0x00100000;
+}  // namespace processaccess
+
+// One entry of a process snapshot (PROCESSENTRY32W: the parts the program reads).
+struct ProcessEntry {
+  std::uint32_t processId = 0;
+  std::wstring exeFile;  // the executable's file name, as the system reports it
+};
+
+// Facts about the running process and the others on the machine (kernel32, psapi,
+// version.dll).
 class IProcess {
  public:
   virtual ~IProcess() = default;
@@ -75,6 +92,24 @@ class IProcess {
   // (with the NUL); otherwise it counts bytes. The value points into the block.
   virtual bool VerQueryValue(const void* block, const wchar_t* subBlock, const std::uint8_t** value,
                              std::uint32_t* length) = 0;
+
+  // CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0): the processes running now; 0 on failure
+  // (last error set). Closed with CloseProcessHandle.
+  virtual SyncHandle CreateProcessSnapshot() = 0;
+  // Process32FirstW / Process32NextW: false at the end of the list (ERROR_NO_MORE_FILES) or on
+  // failure.
+  virtual bool Process32First(SyncHandle snapshot, ProcessEntry* entry) = 0;
+  virtual bool Process32Next(SyncHandle snapshot, ProcessEntry* entry) = 0;
+  // OpenProcess(access, FALSE, id): 0 when the process cannot be opened (last error set): it
+  // has ended, or the rights are refused. Closed with CloseProcessHandle.
+  virtual SyncHandle OpenProcess(std::uint32_t access, std::uint32_t processId) = 0;
+  // QueryFullProcessImageNameW(process, 0, ...): the full path of its executable; needs
+  // QueryLimitedInformation.
+  virtual bool QueryFullProcessImageName(SyncHandle process, std::wstring* path) = 0;
+  // TerminateProcess(process, exitCode); needs Terminate.
+  virtual bool TerminateProcess(SyncHandle process, std::uint32_t exitCode) = 0;
+  // CloseHandle on a snapshot or a process handle of this port.
+  virtual bool CloseProcessHandle(SyncHandle handle) = 0;
 
   // ExitProcess(code): ends the process at once with every thread in it; no destructor of the
   // program runs. (The simulated machine records the code and returns.)
@@ -187,5 +222,27 @@ class ISync {
   // CloseHandle.
   virtual bool CloseHandle(SyncHandle handle) = 0;
 };
+
+// The file version of `path` from its version resource, most significant part first (1.2.3.4 is
+// {1, 2, 3, 4}); none when it has no resource or a truncated one.
+inline std::optional<std::array<std::uint16_t, 4>> ReadFileVersion(IProcess& process,
+                                                                   const std::wstring& path) {
+  constexpr std::uint32_t kFixedFileInfoBytes = 52;  // VS_FIXEDFILEINFO
+  const std::uint32_t size = process.GetFileVersionInfoSize(path.c_str());
+  if (size == 0) return std::nullopt;
+  std::vector<std::uint8_t> block(size);
+  if (!process.GetFileVersionInfo(path.c_str(), size, block.data())) return std::nullopt;
+  const std::uint8_t* fixed = nullptr;
+  std::uint32_t length = 0;
+  if (!process.VerQueryValue(block.data(), L"\\", &fixed, &length) || fixed == nullptr ||
+      length != kFixedFileInfoBytes) {
+    return std::nullopt;
+  }
+  const auto word = [fixed](std::size_t offset) {
+    return static_cast<std::uint16_t>(fixed[offset] | (fixed[offset + 1] << 8));
+  };
+  // dwFileVersionMS at offset 8, dwFileVersionLS at 12, each with its high word second.
+  return std::array<std::uint16_t, 4>{word(10), word(8), word(14), word(12)};
+}
 
 }  // namespace kvd::platform

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <string>
@@ -190,6 +191,17 @@ bool NativeFileSystem::CloseHandle(platform::FileHandle handle) {
 bool NativeFileSystem::DeleteFile(const wchar_t* path) {
   if (::unlink(ToNativePath(path).c_str()) != 0) {
     errors_.SetLastError(FromErrno(errno));
+    return false;
+  }
+  return true;
+}
+
+bool NativeFileSystem::CopyFile(const wchar_t* from, const wchar_t* to, bool failIfExists) {
+  std::error_code error;
+  const auto options = failIfExists ? std::filesystem::copy_options::none
+                                    : std::filesystem::copy_options::overwrite_existing;
+  if (!std::filesystem::copy_file(ToNativePath(from), ToNativePath(to), options, error)) {
+    errors_.SetLastError(error ? FromErrno(error.value()) : err::FileExists);
     return false;
   }
   return true;

@@ -35,6 +35,7 @@ class NativeFileSystem : public platform::IFileSystem {
                 std::uint32_t* read) override;
   bool CloseHandle(platform::FileHandle handle) override;
   bool DeleteFile(const wchar_t* path) override;
+  bool CopyFile(const wchar_t* from, const wchar_t* to, bool failIfExists) override;
   bool CreateDirectory(const wchar_t* path) override;
   std::uint32_t GetTempFileName(const wchar_t* pathName, const wchar_t* prefix,
                                 std::uint32_t unique, wchar_t* tempFileName) override;

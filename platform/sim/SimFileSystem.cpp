@@ -466,6 +466,43 @@ bool SimFileSystem::SetFileAttributes(const wchar_t* path, std::uint32_t attribu
   return true;
 }
 
+bool SimFileSystem::CopyFile(const wchar_t* from, const wchar_t* to, bool failIfExists) {
+  if (auto fault = calls_.Enter("CopyFile")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  const Found source = FindPathLocked(from == nullptr ? L"" : from);
+  std::uint32_t error = source.error;
+  if (error == 0 && source.node == nullptr) error = err::FileNotFound;
+  if (error == 0 && source.node->folder) error = err::AccessDenied;
+  if (error == 0 &&
+      (source.node->held || ShareConflictLocked(source.node.get(), kRead, file::ShareRead))) {
+    error = err::SharingViolation;
+  }
+  if (error != 0) {
+    errors_.SetThreadError(error);
+    return false;
+  }
+  const std::shared_ptr<Node> copied = source.node;
+  const FileHandle target =
+      OpenLocked(to == nullptr ? L"" : to, file::GenericWrite, 0,
+                 failIfExists ? file::CreateNew : file::CreateAlways, copied->attributes, error);
+  if (target == kInvalidFile) {
+    errors_.SetThreadError(error);
+    return false;
+  }
+  Node& node = *opens_.at(target).node;
+  opens_.erase(target);
+  if (&node != copied.get()) {
+    node.bytes = copied->bytes;
+    node.written = copied->written;
+    node.attributes = (copied->attributes & ~file::AttributeNormal) | file::AttributeArchive;
+  }
+  errors_.SetThreadError(err::Success);
+  return true;
+}
+
 bool SimFileSystem::DeleteFile(const wchar_t* path) {
   if (auto fault = calls_.Enter("DeleteFile")) {
     errors_.SetThreadError(*fault);

@@ -42,6 +42,8 @@ class SimFileSystem final : public platform::IFileSystem {
                 std::uint32_t* read) override;
   bool CloseHandle(platform::FileHandle handle) override;
   bool DeleteFile(const wchar_t* path) override;
+  // The copy keeps the source's last-write time and attributes (and is marked for archiving).
+  bool CopyFile(const wchar_t* from, const wchar_t* to, bool failIfExists) override;
   bool CreateDirectory(const wchar_t* path) override;
   // "<pathName>\<first three characters of prefix><upper-case hex>.tmp"; with unique 0 the
   // search starts at the tick's low 16 bits, as Windows does.

@@ -19,12 +19,13 @@ constexpr std::string_view kFailable[] = {
     // IFileSystem (and ISync's CloseHandle)
     "GetFileAttributesEx", "CreateFile", "SetFilePointer", "WriteFile", "ReadFile", "CloseHandle",
     "DeleteFile", "CreateDirectory", "GetTempFileName", "GetLongPathName", "SearchPath",
-    "GetFolderPath", "FindFirstFile", "FindNextFile", "FindClose",
+    "GetFolderPath", "FindFirstFile", "FindNextFile", "FindClose", "CopyFile",
     // IEnvironment
     "ExpandEnvironmentStrings", "SetEnvironmentVariable",
     // IProcess
     "GetModuleFileName", "GetModuleHandleEx", "EnumProcessModules", "GetFileVersionInfoSize",
-    "GetFileVersionInfo", "VerQueryValue",
+    "GetFileVersionInfo", "VerQueryValue", "CreateToolhelp32Snapshot", "OpenProcess",
+    "TerminateProcess",
     // IClock
     "QueryPerformanceCounter", "QueryPerformanceFrequency", "GetLocalCalendarTime",
     // IErrors
@@ -91,7 +92,7 @@ SimMachine::SimMachine()
       xml_(calls_, files_),
       system_(calls_, errors_),
       security_(calls_, errors_, sync_),
-      shell_(calls_, errors_, files_, sync_),
+      shell_(calls_, errors_, files_, sync_, process_),
       installer_(calls_),
       network_(calls_),
       ini_(calls_, files_),

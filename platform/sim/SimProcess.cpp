@@ -235,6 +235,171 @@ void SimProcess::ExitProcess(std::uint32_t code) {
   if (!exitCode_) exitCode_ = code;
 }
 
+namespace {
+std::wstring FileNameOf(std::wstring_view path) {
+  const auto slash = path.find_last_of(L"\\/");
+  return std::wstring(slash == std::wstring_view::npos ? path : path.substr(slash + 1));
+}
+}  // namespace
+
+platform::SyncHandle SimProcess::CreateProcessSnapshot() {
+  if (auto fault = calls_.Enter("CreateToolhelp32Snapshot")) {
+    errors_.SetThreadError(*fault);
+    return 0;
+  }
+  std::lock_guard lock(mutex_);
+  Handle snapshot;
+  snapshot.snapshot = true;
+  snapshot.entries.push_back({processId_, FileNameOf(modules_.front().path)});
+  for (const Running& other : running_) snapshot.entries.push_back({other.id, other.exeFile});
+  const platform::SyncHandle handle = nextHandle_;
+  nextHandle_ += 4;
+  handles_[handle] = std::move(snapshot);
+  return handle;
+}
+
+SimProcess::Handle* SimProcess::FindHandleLocked(platform::SyncHandle handle, bool snapshot) {
+  auto it = handles_.find(handle);
+  if (it == handles_.end() || it->second.snapshot != snapshot) {
+    errors_.SetThreadError(platform::err::InvalidHandle);
+    return nullptr;
+  }
+  return &it->second;
+}
+
+bool SimProcess::NextEntry(platform::SyncHandle snapshot, platform::ProcessEntry* entry,
+                           bool first) {
+  std::lock_guard lock(mutex_);
+  Handle* found = FindHandleLocked(snapshot, true);
+  if (found == nullptr) return false;
+  if (first) found->next = 0;
+  if (found->next >= found->entries.size()) {
+    errors_.SetThreadError(platform::err::NoMoreFiles);
+    return false;
+  }
+  *entry = found->entries[found->next++];
+  return true;
+}
+
+bool SimProcess::Process32First(platform::SyncHandle snapshot, platform::ProcessEntry* entry) {
+  calls_.Enter("Process32First");
+  return NextEntry(snapshot, entry, true);
+}
+
+bool SimProcess::Process32Next(platform::SyncHandle snapshot, platform::ProcessEntry* entry) {
+  calls_.Enter("Process32Next");
+  return NextEntry(snapshot, entry, false);
+}
+
+platform::SyncHandle SimProcess::OpenProcess(std::uint32_t access, std::uint32_t processId) {
+  if (auto fault = calls_.Enter("OpenProcess")) {
+    errors_.SetThreadError(*fault);
+    return 0;
+  }
+  std::lock_guard lock(mutex_);
+  const bool runs = processId == processId_ || std::any_of(running_.begin(), running_.end(),
+                                                           [processId](const Running& other) {
+                                                             return other.id == processId;
+                                                           });
+  if (!runs) {
+    errors_.SetThreadError(platform::err::InvalidParameter);
+    return 0;
+  }
+  Handle opened;
+  opened.processId = processId;
+  opened.access = access;
+  const platform::SyncHandle handle = nextHandle_;
+  nextHandle_ += 4;
+  handles_[handle] = opened;
+  return handle;
+}
+
+bool SimProcess::QueryFullProcessImageName(platform::SyncHandle process, std::wstring* path) {
+  calls_.Enter("QueryFullProcessImageName");
+  std::lock_guard lock(mutex_);
+  const Handle* opened = FindHandleLocked(process, false);
+  if (opened == nullptr) return false;
+  if ((opened->access & platform::processaccess::QueryLimitedInformation) == 0) {
+    errors_.SetThreadError(platform::err::AccessDenied);
+    return false;
+  }
+  if (opened->processId == processId_) {
+    *path = modules_.front().path;
+    return true;
+  }
+  for (const Running& other : running_) {
+    if (other.id == opened->processId) {
+      *path = other.imagePath;
+      return true;
+    }
+  }
+  // Windows still names the image of a process that has ended while a handle holds it.
+  errors_.SetThreadError(platform::err::AccessDenied);
+  return false;
+}
+
+bool SimProcess::TerminateProcess(platform::SyncHandle process, std::uint32_t) {
+  if (auto fault = calls_.Enter("TerminateProcess")) {
+    errors_.SetThreadError(*fault);
+    return false;
+  }
+  std::lock_guard lock(mutex_);
+  const Handle* opened = FindHandleLocked(process, false);
+  if (opened == nullptr) return false;
+  const auto it = std::find_if(running_.begin(), running_.end(), [opened](const Running& other) {
+    return other.id == opened->processId;
+  });
+  if ((opened->access & platform::processaccess::Terminate) == 0 || it == running_.end()) {
+    errors_.SetThreadError(platform::err::AccessDenied);
+    return false;
+  }
+  terminated_.push_back(it->id);
+  running_.erase(it);
+  return true;
+}
+
+bool SimProcess::CloseProcessHandle(platform::SyncHandle handle) {
+  calls_.Enter("CloseProcessHandle");
+  std::lock_guard lock(mutex_);
+  if (handles_.erase(handle) == 0) {
+    errors_.SetThreadError(platform::err::InvalidHandle);
+    return false;
+  }
+  return true;
+}
+
+std::uint32_t SimProcess::StartProcess(std::wstring_view imagePath, std::uint32_t id,
+                                       std::wstring_view exeFile) {
+  std::lock_guard lock(mutex_);
+  if (id == 0) {
+    id = nextOtherId_;
+    nextOtherId_ += 8;
+  }
+  running_.push_back({id, std::wstring(imagePath),
+                      exeFile.empty() ? FileNameOf(imagePath) : std::wstring(exeFile)});
+  return id;
+}
+
+void SimProcess::EndProcess(std::uint32_t id) {
+  std::lock_guard lock(mutex_);
+  std::erase_if(running_, [id](const Running& other) { return other.id == id; });
+}
+
+std::vector<SimProcess::Running> SimProcess::Processes() const {
+  std::lock_guard lock(mutex_);
+  return running_;
+}
+
+std::vector<std::uint32_t> SimProcess::Terminated() const {
+  std::lock_guard lock(mutex_);
+  return terminated_;
+}
+
+std::size_t SimProcess::OpenProcessHandles() const {
+  std::lock_guard lock(mutex_);
+  return handles_.size();
+}
+
 std::optional<std::uint32_t> SimProcess::ExitCode() const {
   std::lock_guard lock(mutex_);
   return exitCode_;

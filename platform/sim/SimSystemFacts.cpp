@@ -261,8 +261,9 @@ void SimSecurity::SetAccountName(const std::vector<std::uint8_t>& sid,
 
 // ---- shell ----------------------------------------------------------------------------------
 
-SimShell::SimShell(SimCalls& calls, SimErrors& errors, SimFileSystem& files, SimSync& sync)
-    : calls_(calls), errors_(errors), files_(files), sync_(sync) {}
+SimShell::SimShell(SimCalls& calls, SimErrors& errors, SimFileSystem& files, SimSync& sync,
+                   SimProcess& processes)
+    : calls_(calls), errors_(errors), files_(files), sync_(sync), processes_(processes) {}
 
 bool SimShell::CreateProcess(const wchar_t* applicationName, const wchar_t* commandLine,
                              platform::ProcessInformation* out) {
@@ -282,15 +283,16 @@ bool SimShell::CreateProcess(const wchar_t* applicationName, const wchar_t* comm
                                               : std::nullopt});
     out->process = sync_.CreateMutex(false, nullptr);
     out->thread = sync_.CreateMutex(false, nullptr);
-    out->processId = nextProcessId_;
-    out->threadId = nextProcessId_ + 4;
-    nextProcessId_ += 8;
+    // It runs on the machine until a behaviour set for it has run.
+    out->processId = processes_.StartProcess(applicationName);
+    out->threadId = out->processId + 4;
     auto it = programs_.find(platform::ToLowerOrdinal(applicationName));
     if (it != programs_.end()) program = it->second;
   }
   // What the program does happens before the caller goes on, as if it had done it at once.
   if (program) {
     const std::uint32_t code = program(commandLine != nullptr ? commandLine : L"");
+    processes_.EndProcess(out->processId);
     std::lock_guard lock(mutex_);
     exitCodes_[out->process] = code;
   }

@@ -11,6 +11,7 @@
 #include "platform/api/ISystemFacts.h"
 #include "platform/sim/SimCommon.h"
 #include "platform/sim/SimFileSystem.h"
+#include "platform/sim/SimProcess.h"
 #include "platform/sim/SimSync.h"
 #include "platform/sim/SimSystem.h"
 
@@ -118,7 +119,8 @@ class SimShell final : public platform::IShell {
     std::uint32_t type = 0;
   };
 
-  SimShell(SimCalls& calls, SimErrors& errors, SimFileSystem& files, SimSync& sync);
+  SimShell(SimCalls& calls, SimErrors& errors, SimFileSystem& files, SimSync& sync,
+           SimProcess& processes);
   bool CreateProcess(const wchar_t* applicationName, const wchar_t* commandLine,
                      platform::ProcessInformation* out) override;
   int MessageBox(std::uintptr_t owner, const wchar_t* text, const wchar_t* caption,
@@ -155,12 +157,12 @@ class SimShell final : public platform::IShell {
   SimErrors& errors_;
   SimFileSystem& files_;
   SimSync& sync_;
+  SimProcess& processes_;
   mutable std::mutex mutex_;
   std::vector<Launch> launches_;
   std::vector<Box> boxes_;
   std::vector<Execute> executed_;
   int answer_ = platform::mb::IdOk;
-  std::uint32_t nextProcessId_ = 0x2000;
   std::map<std::wstring, Program> programs_;  // by lower-case path
   std::set<std::wstring> hanging_;            // lower-case paths
   std::map<platform::SyncHandle, std::uint32_t> exitCodes_;

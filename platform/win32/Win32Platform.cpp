@@ -280,6 +280,10 @@ bool Win32FileSystem::CloseHandle(FileHandle handle) {
 
 bool Win32FileSystem::DeleteFile(const wchar_t* path) { return ::DeleteFileW(path) != FALSE; }
 
+bool Win32FileSystem::CopyFile(const wchar_t* from, const wchar_t* to, bool failIfExists) {
+  return ::CopyFileW(from, to, failIfExists ? TRUE : FALSE) != FALSE;
+}
+
 bool Win32FileSystem::CreateDirectory(const wchar_t* path) {
   return ::CreateDirectoryW(path, nullptr) != FALSE;
 }
@@ -392,6 +396,60 @@ bool Win32Process::VerQueryValue(const void* block, const wchar_t* subBlock,
   const BOOL ok = ::VerQueryValueW(block, subBlock, value ? &found : nullptr, size.get());
   if (value && ok) *value = static_cast<const std::uint8_t*>(found);
   return ok != FALSE;
+}
+
+namespace {
+HANDLE AsHandle(SyncHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+
+bool ReadProcessEntry(BOOL ok, const PROCESSENTRY32W& raw, ProcessEntry* entry) {
+  if (ok == FALSE) return false;
+  entry->processId = raw.th32ProcessID;
+  entry->exeFile.assign(raw.szExeFile, ::wcsnlen(raw.szExeFile, std::size(raw.szExeFile)));
+  return true;
+}
+}  // namespace
+
+SyncHandle Win32Process::CreateProcessSnapshot() {
+  const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  return snapshot == INVALID_HANDLE_VALUE ? 0 : reinterpret_cast<SyncHandle>(snapshot);
+}
+
+bool Win32Process::Process32First(SyncHandle snapshot, ProcessEntry* entry) {
+  PROCESSENTRY32W raw{};
+  raw.dwSize = sizeof(raw);
+  return ReadProcessEntry(::Process32FirstW(AsHandle(snapshot), &raw), raw, entry);
+}
+
+bool Win32Process::Process32Next(SyncHandle snapshot, ProcessEntry* entry) {
+  PROCESSENTRY32W raw{};
+  raw.dwSize = sizeof(raw);
+  return ReadProcessEntry(::Process32NextW(AsHandle(snapshot), &raw), raw, entry);
+}
+
+SyncHandle Win32Process::OpenProcess(std::uint32_t access, std::uint32_t processId) {
+  return reinterpret_cast<SyncHandle>(::OpenProcess(access, FALSE, processId));
+}
+
+bool Win32Process::QueryFullProcessImageName(SyncHandle process, std::wstring* path) {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD chars = static_cast<DWORD>(buffer.size());
+    if (::QueryFullProcessImageNameW(AsHandle(process), 0, buffer.data(), &chars) != FALSE) {
+      path->assign(buffer.data(), chars);
+      return true;
+    }
+    // Paths may be longer than MAX_PATH; past the longest a path can be, the failure is real.
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || buffer.size() >= 32768) return false;
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+bool Win32Process::TerminateProcess(SyncHandle process, std::uint32_t exitCode) {
+  return ::TerminateProcess(AsHandle(process), exitCode) != FALSE;
+}
+
+bool Win32Process::CloseProcessHandle(SyncHandle handle) {
+  return ::CloseHandle(AsHandle(handle)) != FALSE;
 }
 
 void Win32Process::ExitProcess(std::uint32_t code) { ::ExitProcess(code); }

@@ -44,6 +44,7 @@ class Win32FileSystem final : public IFileSystem {
   bool ReadFile(FileHandle handle, void* data, std::uint32_t bytes, std::uint32_t* read) override;
   bool CloseHandle(FileHandle handle) override;
   bool DeleteFile(const wchar_t* path) override;
+  bool CopyFile(const wchar_t* from, const wchar_t* to, bool failIfExists) override;
   bool CreateDirectory(const wchar_t* path) override;
   std::uint32_t GetTempFileName(const wchar_t* pathName, const wchar_t* prefix,
                                 std::uint32_t unique, wchar_t* tempFileName) override;
@@ -78,6 +79,13 @@ class Win32Process final : public IProcess {
   bool GetFileVersionInfo(const wchar_t* path, std::uint32_t bytes, void* data) override;
   bool VerQueryValue(const void* block, const wchar_t* subBlock, const std::uint8_t** value,
                      std::uint32_t* length) override;
+  SyncHandle CreateProcessSnapshot() override;
+  bool Process32First(SyncHandle snapshot, ProcessEntry* entry) override;
+  bool Process32Next(SyncHandle snapshot, ProcessEntry* entry) override;
+  SyncHandle OpenProcess(std::uint32_t access, std::uint32_t processId) override;
+  bool QueryFullProcessImageName(SyncHandle process, std::wstring* path) override;
+  bool TerminateProcess(SyncHandle process, std::uint32_t exitCode) override;
+  bool CloseProcessHandle(SyncHandle handle) override;
   void ExitProcess(std::uint32_t code) override;
 };
 

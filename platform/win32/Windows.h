@@ -28,6 +28,8 @@
 #include <shellapi.h>
 // Left out by WIN32_LEAN_AND_MEAN too: the service control manager.
 #include <winsvc.h>
+// Process snapshots.
+#include <tlhelp32.h>
 
 static_assert(_WIN32_WINNT >= 0x0601, "RegDeleteKeyExW and RegDeleteTreeW need Windows 7 headers");
 static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W calls unchanged");
@@ -85,6 +87,10 @@ static_assert(sizeof(wchar_t) == 2, "the adapters pass wchar_t texts to the W ca
 #undef SetWindowText
 #undef LoadIcon
 #undef AppendMenu
+#undef CopyFile
+#undef Process32First
+#undef Process32Next
+#undef QueryFullProcessImageName
 
 #include <cstdint>
 

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "engine/DiagnosticMgr.h"
-#include "engine/PlaceholderIssue.h"
 #include "issues/KVDConnectionIssue.h"
 #include "platform/sim/SimMachine.h"
+#include "strings/StringTable.h"
 #include "system/Helper.h"
 #include "tests/support/CheckTables.h"
 #include "tests/support/ScenarioSim.h"
@@ -444,39 +444,23 @@ TEST_F(DiagnosticMgrRun, ThreadsAreReapedAsTheyEnd) {
   EXPECT_LE(manager_->HeldThreads(), 4u);
 }
 
-// A check not yet built in a watched slot signals like a real one: its watchdog ends by the
-// signal, not because its worker ended.
-TEST(DiagnosticMgrPlaceholders, AWatchedPlaceholderSignals) {
+// Every slot of the program's table builds its check under its own name; a table with a slot
+// that builds nothing is refused before any run.
+TEST(DiagnosticMgrTable, EverySlotBuildsItsCheck) {
   kvd::sim::SimMachine sim;
-  kvd::test::SimLog log(sim);
-  g_hListenEvent = sim.Ports().sync.CreateEvent(false, false, L"Listen_Event");
-  CheckTable table = ProgramCheckTable();
-  for (CheckRow& row : table) row.factory = nullptr;  // every slot a placeholder
-  {
-    CDiagnosticMgr manager(sim.Ports(), table);
-    manager.SetEnumerator([](std::vector<_DeviceDetails>&) {});
-    manager.Init();
-    kvd::test::SimRunDriver page(sim, manager);
-    manager.SetHandle(page.Window());
-    sim.Ports().sync.SetEvent(g_hListenEvent);
-    manager.JoinThreads();
-    log.Take();
-    manager.m_nCurrentIssue = 2;
-    manager.MutableDevices().assign(1, Device(true, false, false));
-    manager.m_nSelectedDevice = 0;
-    manager.Diagnose(0);
-    manager.JoinThreads();
-    sim.Messages().RunUntilIdle();
-    const auto records = log.Take();
-    EXPECT_TRUE(kvd::test::SimLog::Contains(records, L"I0",
-                                            L"The check DRIVER is not built in this version."));
-    EXPECT_TRUE(kvd::test::SimLog::Contains(records, L"I0", L"Exit Thread watch"));
-    EXPECT_FALSE(
-        kvd::test::SimLog::Contains(records, L"DB", L"The watched check ended without a signal."));
-    EXPECT_EQ(page.Results().back(), (std::pair<int, std::uintptr_t>{2, 108}));
-    EXPECT_EQ(dynamic_cast<CKVDPlaceholderIssue*>(manager.Issue(0)) != nullptr, true);
-    EXPECT_TRUE(manager.Shutdown(0));
+  const CheckTable table = ProgramCheckTable();
+  for (const CheckRow& row : table) {
+    SCOPED_TRACE(row.id);
+    ASSERT_TRUE(row.factory);
+    const std::unique_ptr<CKVDIssue> check = row.factory(sim.Ports());
+    ASSERT_NE(check, nullptr);
+    EXPECT_EQ(check->m_strName, GlobalLag.GetString(row.nameKey));
   }
+  CheckTable holed = table;
+  holed[8].factory = nullptr;
+  CDiagnosticMgr manager(sim.Ports(), holed);
+  manager.SetEnumerator([](std::vector<_DeviceDetails>&) {});
+  EXPECT_THROW(manager.Init(), std::invalid_argument);
 }
 
 TEST(DiagnosticMgrEnumeration, WithoutTheDevicePageTheWaitTimesOut) {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/CheckTable.h"
 #include "discovery/DeviceRegistry.h"
 #include "engine/DiagnosticMgr.h"
 #include "issues/KVDDriverIssue.h"
@@ -521,9 +522,8 @@ TEST_F(DriverIssue, TheRepairIsTheDriverRefresh) {
 
 // After a successful repair the manager runs the fixed check again instead of moving on.
 TEST_F(DriverIssue, TheManagerRunsTheCheckAgainAfterItsRepair) {
-  CheckTable table{};
+  CheckTable table = ProgramCheckTable();
   CDiagnosticMgr* manager = nullptr;
-  for (int i = 0; i < kCheckCount; ++i) table[static_cast<std::size_t>(i)].id = i + 1;
   table[2].factory = [&manager](platform::Platform& ports) -> std::unique_ptr<CKVDIssue> {
     return std::make_unique<CKVDDriverIssue>(
         ports, CKVDDriverIssue::Repair{[](const DeviceDetails&, int&) { return true; },

@@ -75,6 +75,9 @@ class FaultingFiles : public kvd::platform::IFileSystem {
   }
   bool CloseHandle(kvd::platform::FileHandle h) override { return inner_.CloseHandle(h); }
   bool DeleteFile(const wchar_t* p) override { return inner_.DeleteFile(p); }
+  bool CopyFile(const wchar_t* from, const wchar_t* to, bool failIfExists) override {
+    return inner_.CopyFile(from, to, failIfExists);
+  }
   bool CreateDirectory(const wchar_t* p) override { return inner_.CreateDirectory(p); }
   std::uint32_t GetTempFileName(const wchar_t* p, const wchar_t* x, std::uint32_t u,
                                 wchar_t* t) override {

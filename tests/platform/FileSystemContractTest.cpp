@@ -416,6 +416,44 @@ TEST_P(FileSystemContract, ListingsGiveEachFittingEntryOnce) {
   EXPECT_EQ(errors().GetLastError(), err::PathNotFound);
 }
 
+// CopyFile copies contents and the last-write time, replaces a file only when asked, and refuses
+// a missing source or target folder.
+TEST_P(FileSystemContract, CopyFileCopiesOrRefuses) {
+  const std::wstring source = In(L"source.exe");
+  const std::wstring target = In(L"target.exe");
+  Put(source, "MZ monitor");
+  FileAttributeData original;
+  ASSERT_TRUE(files().GetFileAttributesEx(source.c_str(), &original));
+
+  ASSERT_TRUE(files().CopyFile(source.c_str(), target.c_str(), true));
+  EXPECT_EQ(Content(target), "MZ monitor");
+  FileAttributeData copy;
+  ASSERT_TRUE(files().GetFileAttributesEx(target.c_str(), &copy));
+  EXPECT_EQ(copy.lastWriteTime, original.lastWriteTime);
+  EXPECT_EQ(copy.fileSize, original.fileSize);
+  EXPECT_EQ(Content(source), "MZ monitor");
+
+  Put(target, "older");
+  EXPECT_FALSE(files().CopyFile(source.c_str(), target.c_str(), true));
+  EXPECT_EQ(errors().GetLastError(), err::FileExists);
+  EXPECT_EQ(Content(target), "older");
+  EXPECT_TRUE(files().CopyFile(source.c_str(), target.c_str(), false));
+  EXPECT_EQ(Content(target), "MZ monitor");
+
+  struct Case {
+    const char* name;
+    std::wstring from;
+    std::wstring to;
+    std::uint32_t error;
+  };
+  for (const Case& c : {Case{"missing source", In(L"none.exe"), In(L"x.exe"), err::FileNotFound},
+                        Case{"missing folder", source, In(L"none\\x.exe"), err::PathNotFound}}) {
+    SCOPED_TRACE(c.name);
+    EXPECT_FALSE(files().CopyFile(c.from.c_str(), c.to.c_str(), false));
+    EXPECT_EQ(errors().GetLastError(), c.error);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(All, FileSystemContract, ::testing::ValuesIn(test::AllTargets()),
                          test::TargetName());
 

@@ -531,6 +531,40 @@ TEST_P(SystemContract, AnotherThreadsWaitEndsWhenTheEventIsSet) {
   EXPECT_EQ(sync.WaitForSingleObject(event.get(), 0), wait::Timeout);
 }
 
+// A process snapshot lists this process under its executable's file name; opened with the right
+// to ask, it names its image; an id that runs nothing cannot be opened.
+TEST_P(SystemContract, ProcessSnapshotAndOpen) {
+  IProcess& process = ports().process;
+  const std::uint32_t self = process.GetCurrentProcessId();
+  const std::wstring module = ModulePath();
+  const std::wstring exe = module.substr(module.find_last_of(L'\\') + 1);
+
+  const SyncHandle snapshot = process.CreateProcessSnapshot();
+  ASSERT_NE(snapshot, 0u) << ports().errors.GetLastError();
+  ProcessEntry entry;
+  std::size_t listed = 0;
+  std::wstring selfName;
+  for (bool more = process.Process32First(snapshot, &entry); more;
+       more = process.Process32Next(snapshot, &entry)) {
+    ++listed;
+    if (entry.processId == self) selfName = entry.exeFile;
+  }
+  EXPECT_EQ(ports().errors.GetLastError(), err::NoMoreFiles);
+  EXPECT_TRUE(process.CloseProcessHandle(snapshot));
+  EXPECT_GE(listed, 1u);
+  EXPECT_EQ(ToLowerOrdinal(selfName), ToLowerOrdinal(exe));
+
+  const SyncHandle opened = process.OpenProcess(processaccess::QueryLimitedInformation, self);
+  ASSERT_NE(opened, 0u) << ports().errors.GetLastError();
+  std::wstring image;
+  EXPECT_TRUE(process.QueryFullProcessImageName(opened, &image));
+  EXPECT_EQ(ToLowerOrdinal(image), ToLowerOrdinal(module));
+  EXPECT_TRUE(process.CloseProcessHandle(opened));
+
+  EXPECT_EQ(process.OpenProcess(processaccess::Terminate, 0x7FFFFFF0u), 0u);
+  EXPECT_EQ(ports().errors.GetLastError(), err::InvalidParameter);
+}
+
 INSTANTIATE_TEST_SUITE_P(All, SystemContract, ::testing::ValuesIn(test::AllTargets()),
                          test::TargetName());
 
