@@ -3,7 +3,8 @@
 # (the connection check passes, the device-manager check passes through the real 64-bit helper,
 # the driver check fails on the missing scan-folder setting, the Windows scan fails on Wine's WIA,
 # the TWAIN check scans through our data source, the registry and scan-flow checks find the suite's
-# registration and scan flow in place, each check not built yet fails and stops the run), Skip row by row to the summary, Retest, Back to a fresh device list. (Wine counts every device node as
+# registration and scan flow in place, the Dashra hub and the monitor are not installed), Skip row
+# by row to the summary, Retest, Back to a fresh device list. (Wine counts every device node as
 # present, so a failing connection check is tested natively.) Runs under an X server (xvfb-run).
 # The maker's technical-information tool and software-update client are our recorder
 # (tools/fakes), installed where the suite's registry values say.
@@ -26,6 +27,8 @@ source "$here/ui.sh" "$4" "$(dirname "$exe")/strings"
 source "$here/twain-setup.sh"
 "$installer" "$scenarios/usb-aio-composite.xml" "$scenarios/suite-tools.xml" \
   "$scenarios/suite-registry.xml" "$scenarios/suite-scanflow.xml" >/dev/null
+# The suite's Parlo device service, usable, as the monitor check on the way wants it.
+kvd_install_parlo "$(kvd_fakes "$exe")/qvsvcfake.exe"
 # With the Windows scan failed, a failing TWAIN check offers no Skip: the device's source works.
 kvd_install_twain "$(readlink -f "$6")" "Quvari AIO 3400 Series TWAIN" 0003
 recorder="$(readlink -f "$5")"

@@ -30,6 +30,8 @@ source "$here/twain-setup.sh"
 "$installer" "$scenarios/usb-aio-composite.xml" "$scenarios/suite-tools.xml" \
   "$scenarios/suite-registry.xml" "$scenarios/suite-scanflow.xml" \
   "$scenarios/suite-frontpanel.xml" >/dev/null
+# The suite's Parlo device service, usable, as the monitor check on the way wants it.
+kvd_install_parlo "$(kvd_fakes "$exe")/qvsvcfake.exe"
 kvd_install_twain "$(readlink -f "$5")" "Quvari AIO 3400 Series TWAIN" 0003
 status=0
 fail() { echo "FAIL: $*"; status=1; }
@@ -63,7 +65,7 @@ CloseSession
 Destroy"
 [ "$(library_calls)" = "$expected_question" ] || fail "the library was asked <$(library_calls)>"
 
-# No shortcut: the problem outcome; without the Dashra hub (its check is not in this version) a
+# No shortcut: the problem outcome; without the Dashra hub (the prefix has none) a
 # warning, the TWAIN scan having passed, with Skip and without Fix.
 rm -f "$bin/qvdevset.dll.calls"
 shortcuts 0

@@ -24,6 +24,8 @@ source "$here/ui.sh" "$4" "$(dirname "$exe")/strings"
 source "$here/twain-setup.sh"
 "$installer" "$scenarios/usb-aio-composite.xml" "$scenarios/suite-tools.xml" \
   "$scenarios/suite-registry.xml" "$scenarios/suite-scanflow.xml" >/dev/null
+# The suite's Parlo device service, usable, as the monitor check on the way wants it.
+kvd_install_parlo "$(kvd_fakes "$exe")/qvsvcfake.exe"
 kvd_install_twain "$(readlink -f "$5")" "Quvari AIO 3400 Series TWAIN" 0003
 status=0
 fail() { echo "FAIL: $*"; status=1; }

@@ -22,6 +22,8 @@ source "$here/ui.sh" "$4" "$(dirname "$exe")/strings"
 # shellcheck source=tests/e2e/twain-setup.sh
 source "$here/twain-setup.sh"
 "$installer" "$here/../scenarios/usb-aio-composite.xml" >/dev/null
+# The suite's Parlo device service, usable, as the monitor check on the way wants it.
+kvd_install_parlo "$(kvd_fakes "$exe")/qvsvcfake.exe"
 # The suite's KLE component is recent: a failed scan is not the Windows 7 upgrade problem.
 wine reg add 'HKLM\Software\Quvari\{4C1F7E25-8A3B-4D90-B6E2-19D5C0A7F381}' /v Version /d 13.0.1 \
   /f /reg:32 </dev/null >/dev/null 2>&1

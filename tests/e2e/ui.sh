@@ -111,3 +111,36 @@ kvd_error_records() {
     grep -v -E '\(##\) +(CreateDevice failed,trying SelectDeviceDlg|SelectDeviceDlg Failed; WIA scan failure) *$' ||
     true
 }
+
+# A service of the suite, created in the prefix under <name> for our stand-in
+# (tools/fakes/SuiteService.cpp, copied to the Windows path <path>), of start type <start> (auto,
+# demand or disabled), and started unless <state> is "stopped".
+#   kvd_install_service <name> <qvsvcfake.exe> <Windows path> <start> [running|stopped]
+kvd_install_service() {
+  local name="$1" fake="$2" path="$3" start="$4" state="${5:-running}" unix
+  unix="$(winepath -u "$path" 2>/dev/null)"
+  mkdir -p "$(dirname "$unix")"
+  cp "$fake" "$unix"
+  wine sc create "$name" binPath= "$path" start= "$start" </dev/null >/dev/null 2>&1 ||
+    { echo "FAIL: the service $name could not be created"; return 1; }
+  [ "$state" = stopped ] && return 0
+  wine sc start "$name" </dev/null >/dev/null 2>&1 ||
+    { echo "FAIL: the service $name could not be started"; return 1; }
+}
+# The state of a service as sc query tells it (RUNNING, STOPPED, ...), and its start type as the
+# service control manager keeps it (2 automatic, 3 on demand, 4 disabled). Wine's sc has no qc.
+kvd_service_state() {
+  wine sc query "$1" </dev/null 2>/dev/null | tr -d '\r' | sed -n 's/.*STATE *: *[0-9]* *//p'
+}
+kvd_service_start_type() {
+  wine reg query "HKLM\\System\\CurrentControlSet\\Services\\$1" /v Start </dev/null 2>/dev/null |
+    tr -d '\r' | sed -n 's/.*REG_DWORD *0x//p'
+}
+# The Parlo device service of the suite, usable: what a healthy all-in-one machine has.
+#   kvd_install_parlo <qvsvcfake.exe> [start type] [running|stopped]
+kvd_install_parlo() {
+  kvd_install_service "Parlo Driver QVZ12" "$1" \
+    'C:\Program Files (x86)\Quvari\Parlo\qvparlo.exe' "${2:-auto}" "${3:-running}"
+}
+# The folder of the stand-ins (tools/fakes/) of the build whose kavid.exe is <exe>.
+kvd_fakes() { readlink -f "$(dirname "$1")/../tools/fakes"; }
