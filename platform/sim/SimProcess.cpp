@@ -145,6 +145,11 @@ std::uint32_t SimProcess::GetFileVersionInfoSize(const wchar_t* path) {
   std::lock_guard lock(mutex_);
   const auto* block = FindBlockLocked(path);
   if (block == nullptr) return 0;
+  // Shorter than a block's header (length, value length, type): a resource that cannot be read.
+  if (block->size() < 6) {
+    errors_.SetThreadError(err::ResourceTypeNotFound);
+    return 0;
+  }
   errors_.SetThreadError(err::Success);
   const std::size_t size = block->size();
   return static_cast<std::uint32_t>(
@@ -167,8 +172,10 @@ bool SimProcess::GetFileVersionInfo(const wchar_t* path, std::uint32_t bytes, vo
   const std::size_t copied = std::min<std::size_t>(bytes, block->size());
   std::memcpy(out, block->data(), copied);
   std::memset(out + copied, 0, bytes - copied);
-  // A buffer shorter than the block gets a block that says so, so no reader walks past it.
-  if (copied >= 2 && copied < block->size()) {
+  // A buffer shorter than the block, or a block shorter than it says it is, gets a block that
+  // says what it holds, so no reader walks past it.
+  const std::size_t declared = copied >= 2 ? static_cast<std::size_t>(out[0] | (out[1] << 8)) : 0;
+  if (copied >= 2 && (copied < block->size() || declared > copied)) {
     out[0] = static_cast<std::uint8_t>(copied & 0xFF);
     out[1] = static_cast<std::uint8_t>((copied >> 8) & 0xFF);
   }

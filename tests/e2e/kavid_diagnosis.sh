@@ -15,7 +15,6 @@ exe="$(readlink -f "$1")"
 work="$(realpath -m "$2")"
 installer="$(readlink -f "$3")"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-scenarios="$here/../scenarios"
 [ -x "$installer" ] || { echo "FAIL: $installer is missing: build the native preset first"; exit 1; }
 
 mkdir -p "$work"
@@ -25,12 +24,8 @@ source "$here/fresh-prefix.sh" "$work/diagnosis-prefix"
 source "$here/ui.sh" "$4" "$(dirname "$exe")/strings"
 # shellcheck source=tests/e2e/twain-setup.sh
 source "$here/twain-setup.sh"
-"$installer" "$scenarios/usb-aio-composite.xml" "$scenarios/suite-tools.xml" \
-  "$scenarios/suite-registry.xml" "$scenarios/suite-scanflow.xml" >/dev/null
-# The suite's Parlo device service, usable, as the monitor check on the way wants it.
-kvd_install_parlo "$(kvd_fakes "$exe")/qvsvcfake.exe"
 # With the Windows scan failed, a failing TWAIN check offers no Skip: the device's source works.
-kvd_install_twain "$(readlink -f "$6")" "Quvari AIO 3400 Series TWAIN" 0003
+kvd_install_aio_suite "$installer" "$6" "$exe"
 recorder="$(readlink -f "$5")"
 suite="$WINEPREFIX/drive_c/Program Files (x86)/Quvari"
 mkdir -p "$suite/Brevane/bin" "$suite/Update"

@@ -144,3 +144,17 @@ kvd_install_parlo() {
 }
 # The folder of the stand-ins (tools/fakes/) of the build whose kavid.exe is <exe>.
 kvd_fakes() { readlink -f "$(dirname "$1")/../tools/fakes"; }
+# The composite all-in-one on a machine with the suite's registration, scan flow and tools
+# (tests/scenarios), the device's TWAIN source (our data source; twain-setup.sh must be sourced)
+# and the Parlo service: what the whole-program runs of an all-in-one start from.
+#   kvd_install_aio_suite <kvd_scenario_install> <sane.ds> <kavid.exe> [more scenario files]
+kvd_install_aio_suite() {
+  local scenarios installer="$1" source="$2" exe="$3"
+  scenarios="$(dirname "${BASH_SOURCE[0]}")/../scenarios"
+  shift 3
+  "$installer" "$scenarios/usb-aio-composite.xml" "$scenarios/suite-tools.xml" \
+    "$scenarios/suite-registry.xml" "$scenarios/suite-scanflow.xml" "$@" >/dev/null
+  kvd_install_twain "$(readlink -f "$source")" "Quvari AIO 3400 Series TWAIN" 0003
+  # The suite's Parlo device service, usable, as the monitor check on the way wants it.
+  kvd_install_parlo "$(kvd_fakes "$exe")/qvsvcfake.exe"
+}

@@ -123,6 +123,17 @@ TEST(DashraIssue, WhereTheSuiteIs) {
       {"nothing registered and no uninstall entry", [](Machine& m) { m.Install(L""); }, 0,
        L"Failed to get InstallDir from registry for diagnosing Dashra issue.Path : "
        L"SOFTWARE\\Quvari\\Brevane"},
+      {"an uninstall entry whose values are numbers",
+       [](Machine& m) {
+         m.Install(L"");
+         const std::wstring entry = std::wstring(kUninstall) + L"\\{D46}";
+         m.sim.Registry().PutDword(kHkeyLocalMachine, entry, L"DisplayName", 7);
+         m.sim.Registry().PutDword(kHkeyLocalMachine, entry, L"UninstallString", 7);
+         m.UninstallEntry(L"QV Dashra", L"");
+         m.sim.Registry().PutDword(kHkeyLocalMachine, std::wstring(kUninstall) + L"\\{D45}",
+                                   L"UninstallString", 9);
+       },
+       0, L"GetDashraInstallPath : "},
       {"an uninstall entry whose path has no Brevane folder",
        [](Machine& m) {
          m.Install(L"");
