@@ -12,7 +12,7 @@ cmake --preset native >/dev/null
 cmake --build --preset native -j "$jobs" --target kvd_scenario_install >/dev/null
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs" --target kavid kavid_helper kvd_ui_driver kvd_fake_recorder \
-  >/dev/null
+  kvd_fake_twain >/dev/null
 mkdir -p docs/screenshots
 KVD_SCREENSHOTS="$root/docs/screenshots" xvfb-run -a -s "-screen 0 1024x768x24" \
   bash tests/e2e/kavid_window.sh build/windows/app/kavid.exe build/windows/screenshots \
@@ -20,7 +20,7 @@ KVD_SCREENSHOTS="$root/docs/screenshots" xvfb-run -a -s "-screen 0 1024x768x24" 
 KVD_SCREENSHOTS="$root/docs/screenshots" xvfb-run -a -s "-screen 0 1024x768x24" \
   bash tests/e2e/kavid_diagnosis.sh build/windows/app/kavid.exe build/windows/screenshots \
   build/native/tools/native/kvd_scenario_install build/windows/tools/kvd_ui_driver.exe \
-  build/windows/tools/kvd_fake_recorder.exe
+  build/windows/tools/kvd_fake_recorder.exe build/windows/tools/fakes/sane.ds
 # The running row: a check that waits for an unanswered ping (in a network namespace of its
 # own, which needs root).
 KVD_SCREENSHOTS="$root/docs/screenshots" \
