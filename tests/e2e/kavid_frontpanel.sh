@@ -17,7 +17,6 @@ installer="$(readlink -f "$3")"
 devset="$(readlink -f "$6")"
 recorder="$(readlink -f "$7")"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-scenarios="$here/../scenarios"
 [ -x "$installer" ] || { echo "FAIL: $installer is missing: build the native preset first"; exit 1; }
 
 mkdir -p "$work"
@@ -27,12 +26,7 @@ source "$here/fresh-prefix.sh" "$work/frontpanel-prefix"
 source "$here/ui.sh" "$4" "$(dirname "$exe")/strings"
 # shellcheck source=tests/e2e/twain-setup.sh
 source "$here/twain-setup.sh"
-"$installer" "$scenarios/usb-aio-composite.xml" "$scenarios/suite-tools.xml" \
-  "$scenarios/suite-registry.xml" "$scenarios/suite-scanflow.xml" \
-  "$scenarios/suite-frontpanel.xml" >/dev/null
-# The suite's Parlo device service, usable, as the monitor check on the way wants it.
-kvd_install_parlo "$(kvd_fakes "$exe")/qvsvcfake.exe"
-kvd_install_twain "$(readlink -f "$5")" "Quvari AIO 3400 Series TWAIN" 0003
+kvd_install_aio_suite "$installer" "$5" "$exe" "$here/../scenarios/suite-frontpanel.xml"
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 

@@ -15,7 +15,6 @@ work="$(realpath -m "$2")"
 installer="$(readlink -f "$3")"
 server="$(readlink -f "$6")"
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-scenarios="$here/../scenarios"
 [ -x "$installer" ] || { echo "FAIL: $installer is missing: build the native preset first"; exit 1; }
 
 mkdir -p "$work"
@@ -25,11 +24,7 @@ source "$here/fresh-prefix.sh" "$work/scanflow-prefix"
 source "$here/ui.sh" "$4" "$(dirname "$exe")/strings"
 # shellcheck source=tests/e2e/twain-setup.sh
 source "$here/twain-setup.sh"
-"$installer" "$scenarios/usb-aio-composite.xml" "$scenarios/suite-tools.xml" \
-  "$scenarios/suite-registry.xml" "$scenarios/suite-scanflow.xml" >/dev/null
-# The suite's Parlo device service, usable, as the monitor check on the way wants it.
-kvd_install_parlo "$(kvd_fakes "$exe")/qvsvcfake.exe"
-kvd_install_twain "$(readlink -f "$5")" "Quvari AIO 3400 Series TWAIN" 0003
+kvd_install_aio_suite "$installer" "$5" "$exe"
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 
